@@ -1,0 +1,136 @@
+#include "library/platform/files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <random>
+
+#include "library/platform/error.h"
+
+namespace vellum::platform {
+
+FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
+  if (this != &other) {
+    close();
+    fd_ = other.release();
+  }
+  return *this;
+}
+
+FileDescriptor::~FileDescriptor() { close(); }
+
+int FileDescriptor::close() {
+  if (fd_ < 0) return 0;
+  int rc = ::close(fd_);
+  fd_ = -1;
+  return rc == 0 ? 0 : errno;
+}
+
+int WriteAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    ssize_t n = ::write(fd, data.data(), data.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    data.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return 0;
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st{};
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool FolderExists(const std::string& path) {
+  struct stat st{};
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+Bytes ReadFileBytes(const std::string& path) {
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd) throw FileError(errno, path);
+  struct stat st{};
+  if (::fstat(fd.get(), &st) != 0) throw FileError(errno, path);
+  if (S_ISDIR(st.st_mode)) throw FileError(EISDIR, path);
+  Bytes data;
+  if (st.st_size > 0) data.reserve(static_cast<std::size_t>(st.st_size));
+  char buffer[1 << 16];
+  for (;;) {
+    ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw FileError(errno, path);
+    }
+    if (n == 0) break;
+    data.append(buffer, static_cast<std::size_t>(n));
+  }
+  return data;
+}
+
+namespace {
+
+std::string RandomSuffix() {
+  static thread_local std::mt19937_64 engine{std::random_device{}()};
+  static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::string s;
+  for (int i = 0; i < 10; ++i) s += kAlphabet[engine() % (sizeof kAlphabet - 1)];
+  return s;
+}
+
+// Removes the temporary file unless released.
+struct TempGuard {
+  std::string path;
+  ~TempGuard() {
+    if (!path.empty()) ::unlink(path.c_str());
+  }
+};
+
+}  // namespace
+
+void WriteFileAtomic(const std::string& path, std::string_view data) {
+  std::filesystem::path target = PathFromUtf8(path);
+  std::filesystem::path folder = target.parent_path();
+  if (folder.empty()) folder = ".";
+  if (target.filename().empty()) throw FileError(EISDIR, path);
+
+  struct stat existing{};
+  bool had_file = ::stat(path.c_str(), &existing) == 0;
+  if (had_file && S_ISDIR(existing.st_mode)) throw FileError(EISDIR, path);
+
+  FileDescriptor fd;
+  TempGuard guard;
+  for (int attempt = 0; attempt < 16 && !fd; ++attempt) {
+    guard.path = PathToUtf8(folder / ("." + PathToUtf8(target.filename()) + ".tmp-" +
+                                      RandomSuffix()));
+    fd = FileDescriptor(::open(guard.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (!fd && errno != EEXIST) {
+      int err = errno;
+      guard.path.clear();
+      throw FileError(err == ENOENT ? ENOTDIR : err, path);
+    }
+  }
+  if (!fd) {
+    guard.path.clear();
+    throw FileError(EEXIST, path);
+  }
+  if (had_file) (void)::fchmod(fd.get(), existing.st_mode & 07777);
+  if (int err = WriteAll(fd.get(), data); err != 0) throw FileError(err, path);
+  if (::fsync(fd.get()) != 0 && errno != EINVAL && errno != EROFS) throw FileError(errno, path);
+  if (int err = fd.close(); err != 0) throw FileError(err, path);
+  if (::rename(guard.path.c_str(), path.c_str()) != 0) throw FileError(errno, path);
+  guard.path.clear();
+}
+
+std::string TempFolder() {
+  const char* dir = std::getenv("TMPDIR");
+  std::string folder = (dir != nullptr && *dir != '\0') ? dir : "/tmp";
+  while (folder.size() > 1 && folder.back() == kSeparator) folder.pop_back();
+  return folder;
+}
+
+}  // namespace vellum::platform

@@ -1,0 +1,32 @@
+// Text conversions between the forms the library meets.
+//
+// A text of the binary interface is UTF-16LE code units; binary content rides in the same
+// type as raw bytes packed two to a code unit, with its exact byte length kept. Inside the
+// library both are carried as `Bytes` (the raw bytes of the text), so signing, hashing and
+// encrypting see exactly what a caller handed over. Messages, names and paths are UTF-8.
+// ANSI text is Windows-1252 with every byte value mapped, so a text read and written back
+// round-trips byte for byte.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace vellum {
+
+using Bytes = std::string;  // raw bytes; std::string for cheap slicing and SSO
+
+Bytes Utf8ToUtf16le(std::string_view utf8);
+// Odd trailing bytes and unpaired surrogates become U+FFFD.
+std::string Utf16leToUtf8(std::string_view utf16le);
+
+std::u16string Utf8ToUtf16(std::string_view utf8);
+std::string Utf16ToUtf8(std::u16string_view utf16);
+
+// Windows-1252, all 256 bytes mapped (0x81 0x8D 0x8F 0x90 0x9D to the C1 controls).
+Bytes AnsiToUtf16le(std::string_view ansi);
+// Characters outside the code page become '?'. An odd trailing byte is dropped.
+std::string Utf16leToAnsi(std::string_view utf16le);
+std::string AnsiToUtf8(std::string_view ansi);
+std::string Utf8ToAnsi(std::string_view utf8);
+
+}  // namespace vellum
