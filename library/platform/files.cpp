@@ -92,7 +92,11 @@ struct TempGuard {
 
 }  // namespace
 
-void WriteFileAtomic(const std::string& path, std::string_view data) {
+namespace {
+
+// `forced_mode` >= 0 fixes the file's mode; otherwise a new file gets 0666 less the umask and
+// a replaced one keeps its mode.
+void WriteAtomic(const std::string& path, std::string_view data, int forced_mode) {
   std::filesystem::path target = PathFromUtf8(path);
   std::filesystem::path folder = target.parent_path();
   if (folder.empty()) folder = ".";
@@ -107,7 +111,8 @@ void WriteFileAtomic(const std::string& path, std::string_view data) {
   for (int attempt = 0; attempt < 16 && !fd; ++attempt) {
     guard.path = PathToUtf8(folder / ("." + PathToUtf8(target.filename()) + ".tmp-" +
                                       RandomSuffix()));
-    fd = FileDescriptor(::open(guard.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    fd = FileDescriptor(::open(guard.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                               forced_mode >= 0 ? static_cast<mode_t>(forced_mode) : 0666));
     if (!fd && errno != EEXIST) {
       int err = errno;
       guard.path.clear();
@@ -118,12 +123,26 @@ void WriteFileAtomic(const std::string& path, std::string_view data) {
     guard.path.clear();
     throw FileError(EEXIST, path);
   }
-  if (had_file) (void)::fchmod(fd.get(), existing.st_mode & 07777);
+  if (forced_mode >= 0) {
+    if (::fchmod(fd.get(), static_cast<mode_t>(forced_mode)) != 0) throw FileError(errno, path);
+  } else if (had_file) {
+    (void)::fchmod(fd.get(), existing.st_mode & 07777);
+  }
   if (int err = WriteAll(fd.get(), data); err != 0) throw FileError(err, path);
   if (::fsync(fd.get()) != 0 && errno != EINVAL && errno != EROFS) throw FileError(errno, path);
   if (int err = fd.close(); err != 0) throw FileError(err, path);
   if (::rename(guard.path.c_str(), path.c_str()) != 0) throw FileError(errno, path);
   guard.path.clear();
+}
+
+}  // namespace
+
+void WriteFileAtomic(const std::string& path, std::string_view data) {
+  WriteAtomic(path, data, -1);
+}
+
+void WritePrivateFileAtomic(const std::string& path, std::string_view data) {
+  WriteAtomic(path, data, 0600);
 }
 
 std::string TempFolder() {

@@ -36,6 +36,10 @@ Bytes ReadFileBytes(const std::string& path);
 // mode 0666 less the umask; an existing file keeps its mode.
 void WriteFileAtomic(const std::string& path, std::string_view data);
 
+// As WriteFileAtomic, for secrets (private keys): the file has mode 0600 from its creation on,
+// whether it is new or replaces another, so the bytes are never readable by others.
+void WritePrivateFileAtomic(const std::string& path, std::string_view data);
+
 // The system temporary folder ($TMPDIR, else /tmp), without a trailing separator.
 std::string TempFolder();
 
