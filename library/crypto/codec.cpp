@@ -1,0 +1,171 @@
+#include "library/crypto/codec.h"
+
+#include <array>
+#include <cstdint>
+
+#include "library/platform/error.h"
+
+namespace vellum::crypto {
+namespace {
+
+constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+int Sextet(unsigned char c) {
+  if (c >= 'A' && c <= 'Z') return c - 'A';
+  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+  if (c >= '0' && c <= '9') return c - '0' + 52;
+  if (c == '+') return 62;
+  if (c == '/') return 63;
+  return -1;
+}
+
+bool IsBlank(unsigned char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// Length of the DER element at the start of `data` (tag, length, contents), or 0 when the
+// header is not a definite-length SEQUENCE that fits. CMS messages from other tools may use
+// indefinite lengths (BER); those are handed to the parser whole.
+std::size_t DerLength(std::string_view data, bool& indefinite) {
+  indefinite = false;
+  if (data.size() < 2 || static_cast<unsigned char>(data[0]) != 0x30) return 0;
+  unsigned char first = static_cast<unsigned char>(data[1]);
+  if (first == 0x80) {
+    indefinite = true;
+    return 0;
+  }
+  if (first < 0x80) {
+    std::size_t total = 2u + first;
+    return total <= data.size() ? total : 0;
+  }
+  std::size_t count = first & 0x7F;
+  if (count > 4 || data.size() < 2 + count) return 0;
+  std::uint64_t length = 0;
+  for (std::size_t i = 0; i < count; ++i)
+    length = (length << 8) | static_cast<unsigned char>(data[2 + i]);
+  std::uint64_t total = 2 + count + length;
+  return total <= data.size() ? static_cast<std::size_t>(total) : 0;
+}
+
+// DER with nothing but zero bytes after it, trimmed to the element; empty when not DER.
+Bytes TrimDer(std::string_view data) {
+  bool indefinite = false;
+  std::size_t length = DerLength(data, indefinite);
+  if (indefinite) {
+    // BER: the end is known only to the parser. Trailing zeros are harmless there, since
+    // an end-of-contents marker is itself two zero bytes.
+    return Bytes(data);
+  }
+  if (length == 0) return {};
+  for (std::size_t i = length; i < data.size(); ++i)
+    if (data[i] != '\0') return {};
+  return Bytes(data.substr(0, length));
+}
+
+// Strips "-----BEGIN ...-----" / "-----END ...-----" lines, leaving the Base64 between.
+std::string_view StripArmour(std::string_view text) {
+  std::size_t begin = text.find("-----BEGIN ");
+  if (begin == std::string_view::npos) return text;
+  std::size_t body = text.find("-----", begin + 11);
+  if (body == std::string_view::npos) return text;
+  body += 5;
+  std::size_t end = text.find("-----END ", body);
+  if (end == std::string_view::npos) return text.substr(body);
+  return text.substr(body, end - body);
+}
+
+// Strict Base64: blanks anywhere are skipped, '=' only as padding at the end.
+bool DecodeBase64(std::string_view text, Bytes& out) {
+  out.clear();
+  std::uint32_t accumulator = 0;
+  int bits = 0;
+  int padding = 0;
+  std::size_t symbols = 0;
+  for (unsigned char c : text) {
+    if (IsBlank(c)) continue;
+    if (c == '=') {
+      ++padding;
+      ++symbols;
+      continue;
+    }
+    int value = Sextet(c);
+    if (value < 0 || padding > 0) return false;
+    ++symbols;
+    accumulator = (accumulator << 6) | static_cast<std::uint32_t>(value);
+    bits += 6;
+    if (bits >= 8) {
+      bits -= 8;
+      out.push_back(static_cast<char>((accumulator >> bits) & 0xFF));
+    }
+  }
+  if (padding > 2) return false;
+  // Unpadded input is accepted too, but a lone dangling sextet is not a byte.
+  if (padding > 0 && symbols % 4 != 0) return false;
+  if (bits >= 6) return false;
+  return !out.empty();
+}
+
+}  // namespace
+
+Bytes EncodeBase64Lines(std::string_view data) {
+  Bytes out;
+  out.reserve((data.size() + 2) / 3 * 4 * 66 / 64 + 2);
+  std::size_t column = 0;
+  auto put = [&](char c) {
+    out.push_back(c);
+    if (++column == 64) {
+      out += "\r\n";
+      column = 0;
+    }
+  };
+  std::size_t i = 0;
+  for (; i + 3 <= data.size(); i += 3) {
+    std::uint32_t n = (static_cast<unsigned char>(data[i]) << 16) |
+                      (static_cast<unsigned char>(data[i + 1]) << 8) |
+                      static_cast<unsigned char>(data[i + 2]);
+    put(kAlphabet[(n >> 18) & 63]);
+    put(kAlphabet[(n >> 12) & 63]);
+    put(kAlphabet[(n >> 6) & 63]);
+    put(kAlphabet[n & 63]);
+  }
+  std::size_t rest = data.size() - i;
+  if (rest > 0) {
+    std::uint32_t n = static_cast<unsigned char>(data[i]) << 16;
+    if (rest == 2) n |= static_cast<unsigned char>(data[i + 1]) << 8;
+    put(kAlphabet[(n >> 18) & 63]);
+    put(kAlphabet[(n >> 12) & 63]);
+    put(rest == 2 ? kAlphabet[(n >> 6) & 63] : '=');
+    put('=');
+  }
+  if (column != 0) out += "\r\n";
+  return out;
+}
+
+Bytes DecodeMessage(std::string_view message, std::int32_t bad_form_hresult) {
+  if (!message.empty() && static_cast<unsigned char>(message[0]) == 0x30) {
+    Bytes der = TrimDer(message);
+    if (!der.empty()) return der;
+  }
+  // Text forms: a binary read of a Base64 file adds a zero byte, so zeros at the end go too.
+  std::string_view text = message;
+  while (!text.empty() && text.back() == '\0') text.remove_suffix(1);
+  Bytes decoded;
+  if (DecodeBase64(StripArmour(text), decoded)) {
+    Bytes der = TrimDer(decoded);
+    if (!der.empty()) return der;
+  }
+  throw Error::Component(bad_form_hresult, "The message is not in a form that can be read.");
+}
+
+std::string HexUpper(std::string_view data) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(data.size() * 2);
+  for (unsigned char c : data) {
+    out.push_back(kDigits[c >> 4]);
+    out.push_back(kDigits[c & 15]);
+  }
+  return out;
+}
+
+}  // namespace vellum::crypto

@@ -1,0 +1,22 @@
+// Text forms of binary messages: the Base64 layout we write and the forms we accept.
+#pragma once
+
+#include <string_view>
+
+#include "library/platform/text.h"
+
+namespace vellum::crypto {
+
+// Standard Base64 with CR LF after every 64 characters, the last line included (the layout
+// the original platform wrote, which older signature files carry). Empty input gives "".
+Bytes EncodeBase64Lines(std::string_view data);
+
+// The DER bytes of a message handed over in any of the forms we read: DER (trailing zero bytes
+// allowed, as binary file reads add one), Base64 with any line breaks or blanks, or PEM
+// armour around Base64. Anything else raises vellum::Error with `bad_form_hresult`.
+Bytes DecodeMessage(std::string_view message, std::int32_t bad_form_hresult);
+
+// Uppercase hexadecimal of `data`.
+std::string HexUpper(std::string_view data);
+
+}  // namespace vellum::crypto

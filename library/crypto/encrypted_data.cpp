@@ -1,0 +1,139 @@
+#include "library/crypto/encrypted_data.h"
+
+#include <openssl/err.h>
+
+#include <array>
+#include <cstring>
+
+#include "library/crypto/codec.h"
+#include "library/platform/error.h"
+
+namespace vellum::crypto {
+namespace {
+
+// CRYPT_E_ASN1_BADTAG for text that is no message at all.
+constexpr std::int32_t kBadEncoding = static_cast<std::int32_t>(0x8009310B);
+
+// PBKDF2 with HMAC-SHA-256 rather than OpenSSL's default HMAC-SHA-1; 10000 rounds keep a
+// decrypt well under a tenth of a second while slowing guessing. Both are carried in the
+// message (RFC 3211 section 2.1), so readers need no setting.
+constexpr int kPbkdf2Rounds = 10000;
+
+constexpr std::array<const char*, 5> kCipherNames{"RC2-CBC", nullptr, "DES-CBC", "DES-EDE3-CBC",
+                                                  "AES-256-CBC"};
+
+void Wipe(Bytes& b) {
+  OPENSSL_cleanse(b.data(), b.size());
+  b.clear();
+}
+
+// A copy of the password in OpenSSL's heap for CMS_RecipientInfo_set0_password, which takes
+// ownership and frees it with OPENSSL_clear_free. Never empty, so an empty password still
+// has a buffer to own.
+unsigned char* PasswordCopy(const Bytes& secret) {
+  auto* copy = static_cast<unsigned char*>(OPENSSL_malloc(secret.size() + 1));
+  if (copy == nullptr) throw Error::Component(hr::kOutOfMemory, "Out of memory.");
+  if (!secret.empty()) std::memcpy(copy, secret.data(), secret.size());
+  copy[secret.size()] = 0;
+  return copy;
+}
+
+}  // namespace
+
+EncryptedData::~EncryptedData() {
+  Wipe(secret_);
+  Wipe(content_);
+}
+
+void EncryptedData::SetContent(Bytes content) {
+  Wipe(content_);
+  content_ = std::move(content);
+}
+
+void EncryptedData::SetSecret(const Bytes& password, int type) {
+  if (type != kSecretPassword)
+    throw Error::Component(hr::kInvalidArg, "Only a password can be used as the secret.");
+  Wipe(secret_);
+  secret_ = password;
+  secret_set_ = true;
+}
+
+void EncryptedData::SetAlgorithm(std::int32_t code) {
+  if (code < 0 || code >= static_cast<std::int32_t>(kCipherNames.size()))
+    throw Error::Component(hr::kInvalidArg,
+                           "The encryption algorithm " + std::to_string(code) + " is not known.");
+  algorithm_ = code;
+}
+
+void EncryptedData::RequireSecret() const {
+  if (!secret_set_) throw Error::Component(hr::kInvalidArg, "No password was set.");
+}
+
+Bytes EncryptedData::Encrypt(int encoding) {
+  if (encoding != 0 && encoding != 1)
+    throw Error::Component(hr::kInvalidArg, "The encoding is not valid.");
+  RequireSecret();
+  const char* name = kCipherNames[static_cast<std::size_t>(algorithm_)];
+  if (name == nullptr)
+    throw Error::Component(hr::kUnsupportedAlgorithm,
+                           "RC4 cannot be used: encrypted messages have no form for it.");
+  ossl::EnsureProviders();
+  ossl::CipherPtr cipher(EVP_CIPHER_fetch(nullptr, name, nullptr));
+  if (!cipher)
+    ossl::Fail(hr::kUnsupportedAlgorithm, std::string("The cipher ") + name + " is not available.");
+  ossl::CmsPtr cms(CMS_EnvelopedData_create(cipher.get()));
+  if (!cms) ossl::Fail(hr::kFail, "The encrypted message could not be started.");
+  // The password goes in through set0 on a fresh copy, so a failure inside the recipient
+  // call can never leave the ownership of our buffer in doubt.
+  CMS_RecipientInfo* ri = CMS_add0_recipient_password(cms.get(), kPbkdf2Rounds, NID_undef,
+                                                      NID_hmacWithSHA256, nullptr, 0, nullptr);
+  if (ri == nullptr) ossl::Fail(hr::kFail, "The password recipient could not be added.");
+  if (CMS_RecipientInfo_set0_password(ri, PasswordCopy(secret_),
+                                      static_cast<ossl_ssize_t>(secret_.size())) != 1)
+    ossl::Fail(hr::kFail, "The password could not be set.");
+  ossl::BioPtr data = ossl::MemoryReader(content_);
+  if (CMS_final(cms.get(), data.get(), nullptr, CMS_BINARY) != 1)
+    ossl::Fail(hr::kFail, "The content could not be encrypted.");
+  unsigned char* raw = nullptr;
+  int length = i2d_CMS_ContentInfo(cms.get(), &raw);
+  if (length <= 0) ossl::Fail(hr::kFail, "The encrypted message could not be encoded.");
+  ossl::OpensslBytes owned(raw);
+  Bytes der(reinterpret_cast<char*>(raw), static_cast<std::size_t>(length));
+  return encoding == 0 ? EncodeBase64Lines(der) : der;
+}
+
+void EncryptedData::Decrypt(const Bytes& message) {
+  RequireSecret();
+  ossl::EnsureProviders();
+  Bytes der = DecodeMessage(message, kBadEncoding);
+  const auto* p = reinterpret_cast<const unsigned char*>(der.data());
+  ossl::CmsPtr cms(d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(der.size())));
+  if (!cms) ossl::Fail(kBadEncoding, "The text is not an encrypted message.");
+  if (OBJ_obj2nid(CMS_get0_type(cms.get())) != NID_pkcs7_enveloped)
+    throw Error::Component(hr::kBadMessageType, "The message is not an encrypted message.");
+  // CMS_decrypt_set1_password lends the buffer to the recipient and takes it back, so a
+  // plain copy that we wipe ourselves is enough.
+  Bytes pass = secret_;
+  int ok = CMS_decrypt_set1_password(cms.get(), reinterpret_cast<unsigned char*>(pass.data()),
+                                     static_cast<ossl_ssize_t>(pass.size()));
+  Wipe(pass);
+  if (ok != 1) {
+    ossl::ErrorQueue errors = ossl::TakeErrors();
+    // The key unwrap's check bytes fail under a wrong password (RFC 3211 section 2.3.2).
+    if (errors.Has(ERR_LIB_CMS, CMS_R_UNWRAP_FAILURE))
+      ossl::Fail(hr::kBadData, "The password is not correct.", errors);
+    ossl::Fail(hr::kFail, "The encrypted message cannot be opened.", errors);
+  }
+  ossl::BioPtr out(BIO_new(BIO_s_mem()));
+  if (!out) ossl::Fail(hr::kOutOfMemory, "Out of memory.");
+  if (CMS_decrypt(cms.get(), nullptr, nullptr, nullptr, out.get(), CMS_BINARY) != 1)
+    ossl::Fail(hr::kFail, "The encrypted message is damaged.");
+  Bytes plain = ossl::MemoryContents(out.get());
+  // The memory BIO's buffer held the plain text too.
+  char* buffer = nullptr;
+  long size = BIO_get_mem_data(out.get(), &buffer);
+  if (buffer != nullptr && size > 0) OPENSSL_cleanse(buffer, static_cast<std::size_t>(size));
+  SetContent(std::move(plain));
+}
+
+}  // namespace vellum::crypto
