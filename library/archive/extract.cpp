@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <map>
 #include <new>
+#include <optional>
 #include <random>
 
 #include "library/archive/archive.h"
@@ -91,6 +92,7 @@ struct PlannedEntry {
   std::vector<std::string> components;
   bool is_folder;
   bool encrypted;
+  std::optional<std::uint64_t> declared_size;
 };
 
 struct StagedFile {
@@ -171,7 +173,9 @@ std::vector<PlannedEntry> Extraction::Plan() {
       declared += st.size;
     }
     bool encrypted = (st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE;
-    plan.push_back({i, std::move(*components), is_folder, encrypted});
+    std::optional<std::uint64_t> size;
+    if (st.valid & ZIP_STAT_SIZE) size = st.size;
+    plan.push_back({i, std::move(*components), is_folder, encrypted, size});
   }
   return plan;
 }
@@ -203,8 +207,13 @@ int Extraction::FolderFor(const std::vector<std::string>& components, std::size_
   FileDescriptor fd(
       ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!fd) {
-    if (errno == ELOOP) throw Failed{kUnsafeEntry, PrintableName(key)};
-    throw Failed{kFolderNotWritten, key + ": " + strerror(errno)};
+    int err = errno;
+    // With O_DIRECTORY, a link answers ENOTDIR rather than ELOOP; look at what is there.
+    struct stat st {};
+    if (err == ELOOP ||
+        (::fstatat(parent, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)))
+      throw Failed{kUnsafeEntry, PrintableName(key)};
+    throw Failed{kFolderNotWritten, key + ": " + strerror(err)};
   }
   int raw = fd.get();
   folders_.emplace(key, std::move(fd));
@@ -216,7 +225,10 @@ void Extraction::StageFile(const PlannedEntry& entry) {
   std::string relative = Join(parts, parts.size());
   int folder = FolderFor(parts, parts.size() - 1);
 
-  ZipEntryReader reader(zip_fopen_index_encrypted(za_.get(), entry.index, 0, password_.c_str()));
+  // libzip takes an empty password as an invalid argument; without one it answers an
+  // encrypted entry with "no password", which is the mismatch the caller should hear of.
+  const char* password = password_.empty() ? nullptr : password_.c_str();
+  ZipEntryReader reader(zip_fopen_index_encrypted(za_.get(), entry.index, 0, password));
   if (!reader)
     throw Failed{EntryFailureCode(zip_error_code_zip(zip_get_error(za_.get())), entry.encrypted),
                  PrintableName(relative)};
@@ -233,6 +245,7 @@ void Extraction::StageFile(const PlannedEntry& entry) {
   staged_.push_back(staged);
 
   char buffer[1 << 16];
+  std::uint64_t written = 0;
   for (;;) {
     zip_int64_t n = zip_fread(reader.get(), buffer, sizeof buffer);
     if (n < 0)
@@ -240,6 +253,11 @@ void Extraction::StageFile(const PlannedEntry& entry) {
           EntryFailureCode(zip_error_code_zip(zip_file_get_error(reader.get())), entry.encrypted),
           PrintableName(relative)};
     if (n == 0) break;
+    // libzip does not hold an entry to its declared size; a size field that lies low would
+    // slip past the bound counted in Plan. Beyond it the entry is inconsistent.
+    written += static_cast<std::uint64_t>(n);
+    if (entry.declared_size && written > *entry.declared_size)
+      throw Failed{EntryFailureCode(ZIP_ER_INCONS, entry.encrypted), PrintableName(relative)};
     produced_ += static_cast<std::uint64_t>(n);
     if (produced_ > bound_) throw Failed{kTooLarge, archive_path_};
     if (int err = platform::WriteAll(out.get(), {buffer, static_cast<std::size_t>(n)}); err != 0)
