@@ -1,0 +1,12 @@
+// The command handlers. Each returns an exit code (see run.h).
+#pragma once
+
+#include "cli/context.h"
+
+namespace vellum::cli {
+
+int CmdRegister(Context& ctx);
+int CmdUnregister(Context& ctx);
+int CmdOpen(Context& ctx);
+
+}  // namespace vellum::cli

@@ -1,0 +1,110 @@
+// register, unregister and open: the commands that talk to the server module as a whole.
+#include <dlfcn.h>
+
+#include <ostream>
+
+#include "cli/commands.h"
+#include "cli/run.h"
+#include "library/com/bstr.h"
+#include "library/com/client.h"
+#include "library/com/registry.h"
+#include "library/platform/error.h"
+#include "library/vellum.h"
+
+namespace vellum::cli {
+namespace {
+
+using ServerFn = com::HRESULT (*)();
+
+std::string HexHr(com::HRESULT hr) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "0x%08X", static_cast<unsigned>(hr));
+  return buffer;
+}
+
+// The registry's own reading of what is wrong with its file, for a failed (un)registration.
+std::string RegistryProblem() {
+  try {
+    com::Registry::Load(com::RegistryPath());
+  } catch (const Error& e) {
+    return e.description();
+  }
+  return "the registry file " + com::RegistryPath() + " cannot be written";
+}
+
+// Loads `library` and calls one of its registration functions.
+int CallServerFunction(Context& ctx, const std::string& library, const char* function,
+                       const char* done) {
+  void* module = ::dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (module == nullptr) {
+    const char* why = ::dlerror();
+    ctx.err << "vellum: cannot load " << library << ": " << (why != nullptr ? why : "unknown")
+            << "\n";
+    return kFailed;
+  }
+  auto fn = reinterpret_cast<ServerFn>(::dlsym(module, function));
+  if (fn == nullptr) {
+    ctx.err << "vellum: " << library << " is not a Vellum server (no " << function << ")\n";
+    ::dlclose(module);
+    return kFailed;
+  }
+  com::HRESULT hr = fn();
+  ::dlclose(module);
+  if (com::Failed(hr)) {
+    ctx.err << "vellum: " << function << " failed (" << HexHr(hr) << "): " << RegistryProblem()
+            << "; the file was left unchanged\n";
+    return kFailed;
+  }
+  ctx.out << done << " " << library << " in " << com::RegistryPath() << "\n";
+  return kOk;
+}
+
+}  // namespace
+
+int CmdRegister(Context& ctx) {
+  if (ctx.args.size() > 1) return kUsage;
+  const std::string library = ctx.args.empty() ? DefaultLibraryPath() : ctx.args[0];
+  return CallServerFunction(ctx, library, "DllRegisterServer", "Registered");
+}
+
+int CmdUnregister(Context& ctx) {
+  if (ctx.args.size() > 1) return kUsage;
+  std::string library = ctx.args.empty() ? std::string() : ctx.args[0];
+  if (library.empty()) {
+    com::HRESULT hr = com::S_OK;
+    library = com::ServerPathOf(CLSID_DigitalSign, &hr);
+    if (com::Failed(hr)) {
+      if (hr == com::REGDB_E_CLASSNOTREG) {
+        ctx.out << "Vellum is not registered in " << com::RegistryPath() << "\n";
+        return kOk;
+      }
+      ctx.err << "vellum: " << RegistryProblem() << "\n";
+      return kFailed;
+    }
+  }
+  return CallServerFunction(ctx, library, "DllUnregisterServer", "Unregistered");
+}
+
+int CmdOpen(Context& ctx) {
+  if (ctx.args.size() != 1) return kUsage;
+  com::ComPtr<_DigitalSign> sign;
+  com::HRESULT hr = com::CoCreateInstance(CLSID_DigitalSign, nullptr, com::CLSCTX_INPROC_SERVER,
+                                          IID__DigitalSign, sign.out());
+  if (com::Failed(hr)) {
+    ctx.err << "vellum: cannot create DigitalSign (" << HexHr(hr)
+            << "); is the library registered? Run: vellum register\n";
+    return kFailed;
+  }
+  com::Bstr doc(ctx.args[0]);
+  com::Bstr message("");
+  VARIANT_BOOL opened = com::VARIANT_FALSE;
+  hr = sign->StartDoc(doc.Address(), message.Address(), &opened);
+  if (com::Failed(hr)) {
+    ctx.err << "vellum: StartDoc failed (" << HexHr(hr) << ")\n";
+    return kFailed;
+  }
+  ctx.out << message.Utf8() << "\n";
+  return opened == com::VARIANT_TRUE ? kOk : kFailed;
+}
+
+}  // namespace vellum::cli

@@ -1,0 +1,116 @@
+// The server side of an object: reference counting, QueryInterface, the apartment check and
+// IDispatch over the interface's dispatch table. Concrete classes derive from
+// ComObject<Derived, Interface> and are created only through their class factory.
+#pragma once
+
+#include <atomic>
+#include <thread>
+
+#include "library/com/dispatch.h"
+#include "library/com/types.h"
+
+namespace vellum::com {
+
+// Live objects and server locks of this module, behind DllCanUnloadNow.
+void ModuleObjectCreated();
+void ModuleObjectDestroyed();
+void ModuleLock(bool lock);
+bool ModuleCanUnload();
+long ModuleObjectCount();
+
+// Derived supplies: static const IID& Iid(); static const DispatchTable<Interface>& Table().
+template <class Derived, class Interface>
+class ComObject : public Interface {
+ public:
+  ComObject() { ModuleObjectCreated(); }
+  ComObject(const ComObject&) = delete;
+  ComObject& operator=(const ComObject&) = delete;
+
+  HRESULT QueryInterface(const IID& riid, void** ppv) override {
+    if (ppv == nullptr) return E_POINTER;
+    *ppv = nullptr;
+    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == Derived::Iid()) {
+      *ppv = static_cast<Interface*>(this);
+      AddRef();
+      return S_OK;
+    }
+    return E_NOINTERFACE;
+  }
+  ULONG AddRef() override { return ++refs_; }
+  ULONG Release() override {
+    ULONG left = --refs_;
+    if (left == 0) delete static_cast<Derived*>(this);  // the one owner of the object
+    return left;
+  }
+
+  HRESULT GetTypeInfoCount(std::uint32_t* count) override {
+    if (count == nullptr) return E_POINTER;
+    *count = 0;  // no binary type information: names and DISPIDs come from the table
+    return S_OK;
+  }
+  HRESULT GetTypeInfo(std::uint32_t, LCID, void** info) override {
+    if (info != nullptr) *info = nullptr;
+    return TYPE_E_ELEMENTNOTFOUND;
+  }
+  HRESULT GetIDsOfNames(const IID& riid, OLECHAR** names, std::uint32_t count, LCID,
+                        DISPID* ids) override {
+    if (!OnOwnerThread()) return RPC_E_WRONG_THREAD;
+    if (!(riid == IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+    return TableGetIDsOfNames(Derived::Table(), names, count, ids);
+  }
+  HRESULT Invoke(DISPID id, const IID& riid, LCID, std::uint16_t flags, DISPPARAMS* params,
+                 VARIANT* result, EXCEPINFO*, std::uint32_t* arg_err) override {
+    if (!OnOwnerThread()) return RPC_E_WRONG_THREAD;
+    if (!(riid == IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+    return TableInvoke(Derived::Table(), static_cast<Interface*>(this), id, flags, params, result,
+                       arg_err);
+  }
+
+ protected:
+  ~ComObject() { ModuleObjectDestroyed(); }
+  // Apartment rule: only the creating thread may call the object's methods.
+  bool OnOwnerThread() const { return std::this_thread::get_id() == owner_; }
+
+ private:
+  std::atomic<ULONG> refs_{1};
+  std::thread::id owner_ = std::this_thread::get_id();
+};
+
+// One class factory per class; creates Derived objects (which start with one reference).
+template <class Derived>
+class ClassFactory final : public IClassFactory {
+ public:
+  HRESULT QueryInterface(const IID& riid, void** ppv) override {
+    if (ppv == nullptr) return E_POINTER;
+    *ppv = nullptr;
+    if (riid == IID_IUnknown || riid == IID_IClassFactory) {
+      *ppv = static_cast<IClassFactory*>(this);
+      AddRef();
+      return S_OK;
+    }
+    return E_NOINTERFACE;
+  }
+  // The factories are static objects of the module; their counts do not keep it loaded.
+  ULONG AddRef() override { return 2; }
+  ULONG Release() override { return 1; }
+  HRESULT CreateInstance(IUnknown* outer, const IID& riid, void** ppv) override {
+    if (ppv == nullptr) return E_POINTER;
+    *ppv = nullptr;
+    if (outer != nullptr) return CLASS_E_NOAGGREGATION;
+    Derived* object = nullptr;
+    try {
+      object = new Derived();  // owned by its reference count from here on
+    } catch (...) {
+      return E_OUTOFMEMORY;
+    }
+    HRESULT hr = object->QueryInterface(riid, ppv);
+    object->Release();
+    return hr;
+  }
+  HRESULT LockServer(std::int32_t lock) override {
+    ModuleLock(lock != 0);
+    return S_OK;
+  }
+};
+
+}  // namespace vellum::com
