@@ -43,7 +43,9 @@ Bytes ReadWholeFile(const std::string& sFileName, bool bBinary, bool trim) {
   Bytes content;
   if (bBinary) {
     // Callers have always received one zero byte more than the file holds, and detached
-    // binary signatures cover it; keep it so those signatures still verify.
+    // binary signatures cover it; keep it so those signatures still verify. Reserve exactly:
+    // growing by doubling would briefly hold twice a large file.
+    raw.reserve(raw.size() + 1);
     raw.push_back('\0');
     content = std::move(raw);
   } else {

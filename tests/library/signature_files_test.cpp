@@ -205,21 +205,6 @@ TEST(AttachedContent, RoundTripRestoresTheFileExactly) {
   }
 }
 
-// The trailer's digits follow the name's length in 16-bit units.
-TEST(AttachedContent, TrailerDigitsForNameLengths) {
-  const std::vector<std::pair<std::string, std::string>> cases = {
-      {"a.txt", "05"},      {"abcdefg", "07"},      {"abcdefghi", "09"},
-      {"report.pdf", "10"}, {"abcdefghijkl", "12"}, {std::string(99, 'z'), "99"}};
-  for (const auto& [name, digits] : cases) {
-    Bytes content = SignedContent(false, false, "", U("d"), "/in/" + name);
-    EXPECT_TRUE(content.ends_with(U(name + digits))) << name;
-    CarriedContent carried = TakeAttachedContent(content, "", false);
-    EXPECT_EQ(carried.fault, ContentFault::kNone) << name;
-    EXPECT_EQ(carried.name, name);
-    EXPECT_EQ(carried.data, U("d"));
-  }
-}
-
 // ---- Taking hostile content apart --------------------------------------------------------
 
 // Every trailer that does not parse is a malformed trailer, nothing is taken out of it.
