@@ -1,5 +1,7 @@
 #include "library/whole_file.h"
 
+#include <sys/stat.h>
+
 #include "library/platform/error.h"
 #include "library/platform/files.h"
 
@@ -8,6 +10,19 @@ namespace {
 
 constexpr char kSpaceLow = 0x20;
 constexpr char kSpaceHigh = 0x00;
+
+// Replacing a path renames a new regular file over it. Over a device, a pipe or a socket that
+// would swap the node itself for a file (as root, /dev/null included), so such targets are
+// refused before anything is created. A symbolic link is replaced, not written through: a
+// link planted in a shared folder cannot send the content elsewhere.
+void RefuseSpecialTarget(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode) || S_ISLNK(st.st_mode) ||
+      S_ISDIR(st.st_mode))
+    return;
+  throw Error::Runtime(rt::kPathFileAccess, RuntimeDescription(rt::kPathFileAccess) + " (" + path +
+                                                ": not a regular file)");
+}
 
 bool IsSpaceUnit(std::string_view content, std::size_t at) {
   return content[at] == kSpaceLow && content[at + 1] == kSpaceHigh;
@@ -55,6 +70,7 @@ Bytes ReadWholeFile(const std::string& sFileName, bool bBinary, bool trim) {
 }
 
 void WriteWholeFile(const std::string& sFileName, const Bytes& sData, bool bBinary) {
+  RefuseSpecialTarget(sFileName);
   if (bBinary) {
     platform::WriteFileAtomic(sFileName, sData);
     return;

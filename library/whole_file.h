@@ -23,7 +23,8 @@ Bytes ReadWholeFile(const std::string& sFileName, bool bBinary, bool trim);
 
 // WriteWholeFile replaces `sFileName` with `sData` atomically: on any failure the old file stays
 // whole and no temporary file is left behind. Text mode writes the UTF-16LE text as ANSI with no
-// line end added; binary mode writes the bytes unchanged.
+// line end added; binary mode writes the bytes unchanged. An existing target that is a device,
+// pipe or socket is refused (error 75) and left alone; a symbolic link is replaced by the file.
 //
 // Text mode refuses (error 5, nothing written) a text that ANSI cannot hold exactly (a character
 // outside Windows-1252, or an odd trailing byte): writing '?' in its place would hand the caller

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <string>
 #include <vector>
@@ -233,6 +234,40 @@ TEST(WriteWholeFile, FailureLeavesOldFileAndNoTemporary) {
       EXPECT_EQ(dir.Listing(), (std::vector<std::string>{"old", "plain"})) << c.reason;
     }
   }
+}
+
+// Renaming a file over a device or pipe would replace the node itself (we run as root), so
+// such targets are refused and stay what they were.
+TEST(WriteWholeFile, SpecialFilesAreRefusedAndLeftAlone) {
+  ScratchFolder dir;
+  ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0600), 0);
+  for (bool binary : {false, true}) {
+    Error e = Raised([&] { WriteWholeFile(dir / "pipe", U("x"), binary); });
+    EXPECT_EQ(e.number(), rt::kPathFileAccess);
+    struct stat st {};
+    ASSERT_EQ(lstat((dir / "pipe").c_str(), &st), 0);
+    ASSERT_TRUE(S_ISFIFO(st.st_mode)) << "the pipe was replaced; not trying /dev/full";
+    EXPECT_EQ(dir.Listing(), std::vector<std::string>{"pipe"});
+  }
+  // Only once the pipe proved the guard: a full device is refused the same way.
+  for (bool binary : {false, true}) {
+    Error e = Raised([&] { WriteWholeFile("/dev/full", "x", binary); });
+    EXPECT_EQ(e.number(), rt::kPathFileAccess);
+    struct stat st {};
+    ASSERT_EQ(lstat("/dev/full", &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+  }
+}
+
+// A link in the target's place is replaced, never written through.
+TEST(WriteWholeFile, LinkIsReplacedNotFollowed) {
+  ScratchFolder dir;
+  PutFile(dir / "elsewhere", "keep me");
+  std::filesystem::create_symlink(dir / "elsewhere", dir / "a.txt");
+  WriteWholeFile(dir / "a.txt", "restored", true);
+  EXPECT_FALSE(std::filesystem::is_symlink(dir / "a.txt"));
+  EXPECT_EQ(GetFile(dir / "a.txt"), "restored");
+  EXPECT_EQ(GetFile(dir / "elsewhere"), "keep me");
 }
 
 // A device that runs out of room mid-write: a file-size limit makes write() fail as a full
