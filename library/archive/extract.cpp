@@ -11,6 +11,7 @@
 
 #include "library/archive/archive.h"
 #include "library/archive/entry_names.h"
+#include "library/archive/winzip_aes.h"
 #include "library/archive/zip_handles.h"
 #include "library/platform/files.h"
 
@@ -93,7 +94,14 @@ struct PlannedEntry {
   bool is_folder;
   bool encrypted;
   std::optional<std::uint64_t> declared_size;
+  std::uint16_t encryption_method;
+  std::optional<std::uint32_t> crc;
 };
+
+// An AES entry whose CRC field is 0: AE-2, where the authentication code is the only check.
+bool IsCrcLessAes(const PlannedEntry& entry) {
+  return IsWinZipAes(entry.encryption_method) && entry.crc == 0u;
+}
 
 struct StagedFile {
   int folder_fd;          // owned by Extraction::folders_
@@ -175,7 +183,10 @@ std::vector<PlannedEntry> Extraction::Plan() {
     bool encrypted = (st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE;
     std::optional<std::uint64_t> size;
     if (st.valid & ZIP_STAT_SIZE) size = st.size;
-    plan.push_back({i, std::move(*components), is_folder, encrypted, size});
+    std::optional<std::uint32_t> crc;
+    if (st.valid & ZIP_STAT_CRC) crc = st.crc;
+    std::uint16_t method = encrypted ? st.encryption_method : std::uint16_t{ZIP_EM_NONE};
+    plan.push_back({i, std::move(*components), is_folder, encrypted, size, method, crc});
   }
   return plan;
 }
@@ -246,12 +257,13 @@ void Extraction::StageFile(const PlannedEntry& entry) {
 
   char buffer[1 << 16];
   std::uint64_t written = 0;
+  int failure = ZIP_ER_OK;
   for (;;) {
     zip_int64_t n = zip_fread(reader.get(), buffer, sizeof buffer);
-    if (n < 0)
-      throw Failed{
-          EntryFailureCode(zip_error_code_zip(zip_file_get_error(reader.get())), entry.encrypted),
-          PrintableName(relative)};
+    if (n < 0) {
+      failure = zip_error_code_zip(zip_file_get_error(reader.get()));
+      break;
+    }
     if (n == 0) break;
     // libzip does not hold an entry to its declared size; a size field that lies low would
     // slip past the bound counted in Plan. Beyond it the entry is inconsistent.
@@ -263,9 +275,16 @@ void Extraction::StageFile(const PlannedEntry& entry) {
     if (int err = platform::WriteAll(out.get(), {buffer, static_cast<std::size_t>(n)}); err != 0)
       throw Failed{kFolderNotWritten, relative + ": " + strerror(err)};
   }
-  // The CRC and the AES authentication code are checked here, at the very end.
-  if (int code = reader.Close(); code != ZIP_ER_OK)
-    throw Failed{EntryFailureCode(code, entry.encrypted), PrintableName(relative)};
+  // The CRC and the AES authentication code are checked at the very end, by the last read or
+  // by the close.
+  int closed = reader.Close();
+  if (failure == ZIP_ER_OK) failure = closed;
+  if (failure == ZIP_ER_CRC && IsCrcLessAes(entry) &&
+      (!entry.declared_size || written == *entry.declared_size) &&
+      WinZipAesEntryAuthenticates(za_.get(), entry.index, entry.encryption_method, password))
+    failure = ZIP_ER_OK;
+  if (failure != ZIP_ER_OK)
+    throw Failed{EntryFailureCode(failure, entry.encrypted), PrintableName(relative)};
   if (::fsync(out.get()) != 0 && errno != EINVAL && errno != EROFS)
     throw Failed{kFolderNotWritten, relative + ": " + strerror(errno)};
   if (int err = out.close(); err != 0)

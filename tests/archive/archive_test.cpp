@@ -246,27 +246,74 @@ TEST(ExtractArchive, WrongPasswordIs527AndLeavesTheFolderAsItWas) {
 
 // AES: forge the 2-byte verifier so that a wrong password passes libzip's short check (what a
 // wrong password does by chance once in 65,536 tries). The entry decrypts to garbage and only
-// the authentication code at its end tells; the file must not count.
+// the authentication code at its end tells; the file must not count. 7z writes AE-2 entries
+// (no CRC, the code is the only check), libzip AE-1; stored and deflated data differ in what
+// the garbage does on its way.
 TEST(ExtractArchive, AesWrongPasswordPastTheShortCheckIs527) {
-  ScratchFolder dir;
-  std::string data = Pattern(200000, 3);  // far more than one read buffer reaches the disk
-  MakeZip(dir / "a.zip", {{"big.bin", data, ZIP_EM_AES_256, "right"}});
-  std::string bytes = ReadBytes(dir / "a.zip");
-  Layout at = FirstEntryLayout(bytes);
-  // WinZip AES-256: 16 bytes of salt, then the verifier = the last 2 bytes of
-  // PBKDF2-HMAC-SHA1(password, salt, 1000 rounds, 2 * 32 + 2 bytes).
-  unsigned char derived[66];
-  ASSERT_EQ(PKCS5_PBKDF2_HMAC_SHA1("wrong", 5,
-                                   reinterpret_cast<const unsigned char*>(bytes.data() + at.data),
-                                   16, 1000, sizeof derived, derived),
-            1);
-  bytes[at.data + 16] = static_cast<char>(derived[64]);
-  bytes[at.data + 17] = static_cast<char>(derived[65]);
-  WriteBytes(dir / "a.zip", bytes);
+  struct Case {
+    const char* why;
+    std::string make;  // shell command run in the scratch folder writing a.zip from big.bin
+    bool compressible;
+  } cases[] = {
+      {"libzip, deflated", "", true},
+      {"7z AE-2, deflated", "7z a -tzip -mem=AES256 -pright a.zip big.bin", true},
+      {"7z AE-2, stored", "7z a -tzip -mem=AES256 -pright a.zip big.bin", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    ScratchFolder dir;
+    // Far more than one read buffer, so garbage reaches the disk before the check fails.
+    std::string data =
+        c.compressible ? std::string(200000, 'a') + Pattern(1000, 3) : Pattern(200000, 3);
+    if (c.make.empty()) {
+      MakeZip(dir / "a.zip", {{"big.bin", data, ZIP_EM_AES_256, "right"}});
+    } else {
+      WriteBytes(dir / "big.bin", data);
+      ASSERT_EQ(Shell("cd " + Quote(dir.path()) + " && " + c.make), 0);
+      fs::remove(dir / "big.bin");
+    }
+    ASSERT_EQ(ExtractArchive(dir / "a.zip", dir / "check", "right", nullptr).code, kOk);
+    fs::remove_all(dir / "check");
 
-  Result r = ExtractArchive(dir / "a.zip", dir / "UnZip", "wrong", nullptr);
-  EXPECT_EQ(r.code, kWrongPassword) << r.text;
-  EXPECT_FALSE(fs::exists(dir / "UnZip"));
+    std::string bytes = ReadBytes(dir / "a.zip");
+    Layout at = FirstEntryLayout(bytes);
+    // WinZip AES-256: 16 bytes of salt, then the verifier = the last 2 bytes of
+    // PBKDF2-HMAC-SHA1(password, salt, 1000 rounds, 2 * 32 + 2 bytes).
+    unsigned char derived[66];
+    ASSERT_EQ(PKCS5_PBKDF2_HMAC_SHA1("wrong", 5,
+                                     reinterpret_cast<const unsigned char*>(bytes.data() + at.data),
+                                     16, 1000, sizeof derived, derived),
+              1);
+    bytes[at.data + 16] = static_cast<char>(derived[64]);
+    bytes[at.data + 17] = static_cast<char>(derived[65]);
+    WriteBytes(dir / "a.zip", bytes);
+
+    Result r = ExtractArchive(dir / "a.zip", dir / "UnZip", "wrong", nullptr);
+    EXPECT_EQ(r.code, kWrongPassword) << r.text;
+    EXPECT_FALSE(fs::exists(dir / "UnZip"));
+  }
+}
+
+// With the right password, changed ciphertext fails the authentication code just as a wrong
+// password does; the two cannot be told apart and both count as a mismatch.
+TEST(ExtractArchive, ChangedAesDataIsRefused) {
+  for (const char* make : {"", "7z a -tzip -mem=AES256 -pright a.zip big.bin"}) {
+    SCOPED_TRACE(*make ? make : "libzip");
+    ScratchFolder dir;
+    std::string data = Pattern(5000, 4);
+    if (*make == '\0') {
+      MakeZip(dir / "a.zip", {{"big.bin", data, ZIP_EM_AES_256, "right"}});
+    } else {
+      WriteBytes(dir / "big.bin", data);
+      ASSERT_EQ(Shell("cd " + Quote(dir.path()) + " && " + make), 0);
+    }
+    std::string bytes = ReadBytes(dir / "a.zip");
+    bytes[FirstEntryLayout(bytes).data + 18 + 100] ^= 0x01;
+    WriteBytes(dir / "a.zip", bytes);
+    Result r = ExtractArchive(dir / "a.zip", dir / "UnZip", "right", nullptr);
+    EXPECT_EQ(r.code, kWrongPassword) << r.text;
+    EXPECT_FALSE(fs::exists(dir / "UnZip"));
+  }
 }
 
 // Traditional encryption checks one byte: among a few thousand wrong passwords some pass it.
