@@ -167,6 +167,22 @@ TEST(ZipLogic, OldUnZipFolderIsRemovedFirst) {
   }
 }
 
+// An UnZip that is a link to a folder elsewhere: the link goes, the folder it named stays.
+TEST(ZipLogic, LinkNamedUnZipIsRemovedNotFollowed) {
+  ScratchFolder dir;
+  fs::create_directories(dir / "precious");
+  WriteBytes(dir / "precious/keep.txt", "keep");
+  fs::create_directory_symlink(dir / "precious", dir / "UnZip");
+  std::string name = PackedFile(dir, "r.trel", {{"r.txt", "x"}}, "pw");
+  std::string output = name;
+  std::string password = "pw";
+  ZipLogic zip;
+  ASSERT_TRUE(zip.UnZipFile(name, output, password));
+  EXPECT_FALSE(fs::is_symlink(dir / "UnZip"));
+  EXPECT_EQ(Tree(dir / "UnZip"), std::set<std::string>{"r.txt"});
+  EXPECT_EQ(Tree(dir / "precious"), std::set<std::string>{"keep.txt"});
+}
+
 // A run that returns a code other than 0: false, the code kept, the text shown once, the
 // caller's output name untouched and nothing extracted.
 TEST(ZipLogic, UnZipFileFailuresShowTheirText) {
