@@ -82,7 +82,9 @@ Bytes EncryptedData::Encrypt(int encoding) {
   if (!cipher)
     ossl::Fail(hr::kUnsupportedAlgorithm, std::string("The cipher ") + name + " is not available.");
   ossl::CmsPtr cms(CMS_EnvelopedData_create(cipher.get()));
-  if (!cms) ossl::Fail(hr::kFail, "The encrypted message could not be started.");
+  // Without this the encrypted content would be left out of the message (detached).
+  if (!cms || CMS_set_detached(cms.get(), 0) != 1)
+    ossl::Fail(hr::kFail, "The encrypted message could not be started.");
   // The password goes in through set0 on a fresh copy, so a failure inside the recipient
   // call can never leave the ownership of our buffer in doubt.
   CMS_RecipientInfo* ri = CMS_add0_recipient_password(cms.get(), kPbkdf2Rounds, NID_undef,

@@ -379,7 +379,9 @@ std::vector<Certificate> AllStoreCertificates() {
 
 std::vector<StoreRow> ListStore(const std::string& name) {
   std::vector<StoreRow> rows;
-  for (const auto& c : Store::Open(kCurrentUserStore, name, kStoreReadOnly).Certificates().items())
+  const crypto::Certificates certs =
+      Store::Open(kCurrentUserStore, name, kStoreReadOnly).Certificates();
+  for (const auto& c : certs.items())
     rows.push_back({c.SubjectName(), c.IssuerName(), c.ValidFrom(), c.ValidTo(), c.HasPrivateKey(),
                     c.Thumbprint()});
   return rows;
