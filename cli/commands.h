@@ -8,5 +8,8 @@ namespace vellum::cli {
 int CmdRegister(Context& ctx);
 int CmdUnregister(Context& ctx);
 int CmdOpen(Context& ctx);
+int CmdStore(Context& ctx);
+int CmdEncrypt(Context& ctx);
+int CmdDecrypt(Context& ctx);
 
 }  // namespace vellum::cli

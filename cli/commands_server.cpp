@@ -3,6 +3,7 @@
 
 #include <ostream>
 
+#include "cli/com_call.h"
 #include "cli/commands.h"
 #include "cli/run.h"
 #include "library/com/bstr.h"
@@ -15,12 +16,6 @@ namespace vellum::cli {
 namespace {
 
 using ServerFn = com::HRESULT (*)();
-
-std::string HexHr(com::HRESULT hr) {
-  char buffer[16];
-  std::snprintf(buffer, sizeof buffer, "0x%08X", static_cast<unsigned>(hr));
-  return buffer;
-}
 
 // The registry's own reading of what is wrong with its file, for a failed (un)registration.
 std::string RegistryProblem() {
@@ -87,18 +82,12 @@ int CmdUnregister(Context& ctx) {
 
 int CmdOpen(Context& ctx) {
   if (ctx.args.size() != 1) return kUsage;
-  com::ComPtr<_DigitalSign> sign;
-  com::HRESULT hr = com::CoCreateInstance(CLSID_DigitalSign, nullptr, com::CLSCTX_INPROC_SERVER,
-                                          IID__DigitalSign, sign.out());
-  if (com::Failed(hr)) {
-    ctx.err << "vellum: cannot create DigitalSign (" << HexHr(hr)
-            << "); is the library registered? Run: vellum register\n";
-    return kFailed;
-  }
+  auto sign = Create<_DigitalSign>(CLSID_DigitalSign, IID__DigitalSign, "DigitalSign", ctx.err);
+  if (!sign) return kFailed;
   com::Bstr doc(ctx.args[0]);
   com::Bstr message("");
   VARIANT_BOOL opened = com::VARIANT_FALSE;
-  hr = sign->StartDoc(doc.Address(), message.Address(), &opened);
+  com::HRESULT hr = sign->StartDoc(doc.Address(), message.Address(), &opened);
   if (com::Failed(hr)) {
     ctx.err << "vellum: StartDoc failed (" << HexHr(hr) << ")\n";
     return kFailed;

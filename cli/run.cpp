@@ -20,6 +20,12 @@ const std::vector<Command>& Commands() {
       {"register", "register [LIBRARY]", CmdRegister},
       {"unregister", "unregister [LIBRARY]", CmdUnregister},
       {"open", "open FILE", CmdOpen},
+      {"store",
+       "store list [--store NAME]\n  vellum store import FILE [--store NAME] [--password-file F]\n"
+       "  vellum store new-certificate --subject TEXT [--days N] [--store NAME]",
+       CmdStore},
+      {"encrypt", "encrypt [--password-file F] [--enc-alg N]  < text > encrypted", CmdEncrypt},
+      {"decrypt", "decrypt [--password-file F] [--enc-alg N]  < encrypted > text", CmdDecrypt},
   };
   return commands;
 }

@@ -1,7 +1,9 @@
 #include "library/Encryption.h"
 
 #include "library/com/bstr.h"
+#include "library/encryption_logic.h"
 #include "library/frame.h"
+#include "library/platform/secret.h"
 
 namespace vellum {
 namespace {
@@ -41,22 +43,53 @@ const com::DispatchTable<_Encryption>& Encryption::Table() {
   return table;
 }
 
-HRESULT Encryption::EncryptMessage(BSTR, BSTR, BSTR*, BSTR* sResultMessage, std::int32_t,
+HRESULT Encryption::EncryptMessage(BSTR sTobeEncrypted, BSTR sHidden, BSTR* sEncryptedMessage,
+                                   BSTR* sResultMessage, std::int32_t EncryptionAlgorithm,
                                    VARIANT_BOOL* result) {
   if (!OnOwnerThread()) return com::RPC_E_WRONG_THREAD;
   if (result != nullptr) *result = com::VARIANT_FALSE;
   auto fail = [&](const std::string& text) { com::StoreBstrUtf8(sResultMessage, text); };
   return Frame(
-      this, [&] { fail("EncryptMessage is not built yet."); }, fail);
+      this,
+      [&] {
+        platform::SecretText password{Bytes(com::BstrBytes(sHidden))};
+        Bytes encrypted(
+            com::BstrBytes(sEncryptedMessage != nullptr ? *sEncryptedMessage : nullptr));
+        std::string message =
+            com::BstrToUtf8(sResultMessage != nullptr ? *sResultMessage : nullptr);
+        const bool done =
+            vellum::EncryptMessage(Bytes(com::BstrBytes(sTobeEncrypted)), password.get(), encrypted,
+                                   message, EncryptionAlgorithm);
+        com::StoreBstr(sEncryptedMessage, encrypted);
+        com::StoreBstrUtf8(sResultMessage, message);
+        if (result != nullptr) *result = done ? com::VARIANT_TRUE : com::VARIANT_FALSE;
+      },
+      fail);
 }
 
-HRESULT Encryption::DecryptMessage(BSTR, BSTR*, BSTR*, BSTR* sResultMessage, std::int32_t,
+HRESULT Encryption::DecryptMessage(BSTR sHidden, BSTR* sEncryptedMessage, BSTR* sDecryptedMessage,
+                                   BSTR* sResultMessage, std::int32_t EncryptionAlgorithm,
                                    VARIANT_BOOL* result) {
   if (!OnOwnerThread()) return com::RPC_E_WRONG_THREAD;
   if (result != nullptr) *result = com::VARIANT_FALSE;
   auto fail = [&](const std::string& text) { com::StoreBstrUtf8(sResultMessage, text); };
   return Frame(
-      this, [&] { fail("DecryptMessage is not built yet."); }, fail);
+      this,
+      [&] {
+        platform::SecretText password{Bytes(com::BstrBytes(sHidden))};
+        const Bytes encrypted(
+            com::BstrBytes(sEncryptedMessage != nullptr ? *sEncryptedMessage : nullptr));
+        Bytes decrypted(
+            com::BstrBytes(sDecryptedMessage != nullptr ? *sDecryptedMessage : nullptr));
+        std::string message =
+            com::BstrToUtf8(sResultMessage != nullptr ? *sResultMessage : nullptr);
+        const bool done = vellum::DecryptMessage(password.get(), encrypted, decrypted, message,
+                                                 EncryptionAlgorithm);
+        com::StoreBstr(sDecryptedMessage, decrypted);
+        com::StoreBstrUtf8(sResultMessage, message);
+        if (result != nullptr) *result = done ? com::VARIANT_TRUE : com::VARIANT_FALSE;
+      },
+      fail);
 }
 
 }  // namespace vellum

@@ -91,3 +91,74 @@ TEST_F(CliTest, NotALibraryIsReported) {
 
 }  // namespace
 }  // namespace vellum::cli
+
+namespace vellum::cli {
+namespace {
+
+class CliCryptoTest : public CliTest {
+ protected:
+  void SetUp() override {
+    CliTest::SetUp();
+    ::setenv("VELLUM_STORE_DIR", (dir_ + "/stores").c_str(), 1);
+    ::unsetenv("VELLUM_PASSWORD");
+    ASSERT_EQ(RunCli({"register", VELLUM_TEST_LIBRARY}).code, kOk);
+  }
+  void TearDown() override {
+    ::unsetenv("VELLUM_STORE_DIR");
+    ::unsetenv("VELLUM_PASSWORD");
+    CliTest::TearDown();
+  }
+};
+
+TEST_F(CliCryptoTest, EncryptDecryptRoundTripWithPasswordFromFileOrEnvironment) {
+  platform::WriteFileAtomic(dir_ + "/pw", "correct horse\n");  // the line break is dropped
+  const std::string text = "Grüße\r\nline two\n";
+  Result enc = RunCli({"encrypt", "--password-file", dir_ + "/pw", "--enc-alg", "3"}, text);
+  ASSERT_EQ(enc.code, kOk) << enc.err;
+  ::setenv("VELLUM_PASSWORD", "correct horse", 1);
+  Result dec = RunCli({"decrypt"}, enc.out);
+  ASSERT_EQ(dec.code, kOk) << dec.err;
+  EXPECT_EQ(dec.out, text);
+
+  ::setenv("VELLUM_PASSWORD", "wrong", 1);
+  Result bad = RunCli({"decrypt"}, enc.out);
+  EXPECT_EQ(bad.code, kFailed);
+  EXPECT_TRUE(bad.out.empty());
+  EXPECT_EQ(bad.err.find("wrong"), std::string::npos) << "the password leaked into a message";
+}
+
+TEST_F(CliCryptoTest, EncryptRefusesMissingPasswordAndBadOptions) {
+  EXPECT_EQ(RunCli({"encrypt"}, "x").code, kUsage);
+  EXPECT_EQ(RunCli({"encrypt", "--password", "x"}, "x").code, kUsage);  // no plain values
+  ::setenv("VELLUM_PASSWORD", "pw", 1);
+  EXPECT_EQ(RunCli({"encrypt", "--enc-alg", "four"}, "x").code, kUsage);
+  Result rc4 = RunCli({"encrypt", "--enc-alg", "1"}, "x");  // refused: no CMS form
+  EXPECT_EQ(rc4.code, kFailed);
+  EXPECT_FALSE(rc4.err.empty());
+}
+
+TEST_F(CliCryptoTest, StoreNewCertificateListAndImport) {
+  Result made = RunCli({"store", "new-certificate", "--subject", "CN=Ann Lee, O=Example Ltd",
+                        "--days", "10", "--store", "Work"});
+  ASSERT_EQ(made.code, kOk) << made.err;
+  Result list = RunCli({"store", "list", "--store", "Work"});
+  ASSERT_EQ(list.code, kOk);
+  EXPECT_NE(list.out.find("1 certificate"), std::string::npos) << list.out;
+  EXPECT_NE(list.out.find("CN=Ann Lee, O=Example Ltd"), std::string::npos);
+  EXPECT_NE(list.out.find("Private key: yes"), std::string::npos);
+  EXPECT_NE(RunCli({"store", "list"}).out.find("0 certificates"), std::string::npos);
+
+  // A damaged file is refused and the store is left as it was.
+  platform::WriteFileAtomic(dir_ + "/junk.pem", "-----BEGIN CERTIFICATE-----\nAAAA\n");
+  Result junk = RunCli({"store", "import", dir_ + "/junk.pem", "--store", "Work"});
+  EXPECT_EQ(junk.code, kFailed);
+  EXPECT_NE(RunCli({"store", "list", "--store", "Work"}).out.find("1 certificate"),
+            std::string::npos);
+
+  EXPECT_EQ(RunCli({"store", "new-certificate"}).code, kUsage);
+  EXPECT_EQ(RunCli({"store", "new-certificate", "--subject", "CN=x", "--days", "0"}).code, kUsage);
+  EXPECT_EQ(RunCli({"store", "frob"}).code, kUsage);
+}
+
+}  // namespace
+}  // namespace vellum::cli

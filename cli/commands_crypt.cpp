@@ -1,0 +1,90 @@
+// vellum encrypt / decrypt: the Encryption class on standard input and output.
+#include <istream>
+#include <iterator>
+#include <ostream>
+
+#include "cli/com_call.h"
+#include "cli/commands.h"
+#include "cli/password.h"
+#include "cli/run.h"
+#include "library/com/bstr.h"
+#include "library/platform/secret.h"
+#include "library/vellum.h"
+
+namespace vellum::cli {
+namespace {
+
+int Crypt(Context& ctx, bool encrypt) {
+  std::string error;
+  auto o = Options::Parse(ctx.args, {}, {"password-file", "enc-alg"}, error);
+  if (!o || !o->Positional().empty()) {
+    if (!error.empty()) ctx.err << "vellum: " << error << "\n";
+    return kUsage;
+  }
+  std::int32_t algorithm = 4;
+  if (auto a = o->Value("enc-alg")) {
+    try {
+      std::size_t used = 0;
+      algorithm = std::stoi(*a, &used);
+      if (used != a->size()) return kUsage;
+    } catch (const std::exception&) {
+      return kUsage;
+    }
+  }
+  // The text comes from standard input, so the password may not: file or environment only.
+  if (!o->Value("password-file") && std::getenv("VELLUM_PASSWORD") == nullptr) {
+    ctx.err << "vellum: no password: use --password-file FILE or set VELLUM_PASSWORD\n";
+    return kUsage;
+  }
+  auto password = ReadPassword(ctx, *o, "");
+  if (!password) return kFailed;
+  platform::SecretText secret(std::move(*password));
+
+  std::string input((std::istreambuf_iterator<char>(ctx.in)), std::istreambuf_iterator<char>());
+  auto enc = Create<_Encryption>(CLSID_Encryption, IID__Encryption, "Encryption", ctx.err);
+  if (!enc) return kFailed;
+
+  com::Bstr hidden(secret.get());
+  com::Bstr message("");
+  com::Bstr output("");
+  VARIANT_BOOL ok = com::VARIANT_FALSE;
+  com::HRESULT hr;
+  if (encrypt) {
+    com::Bstr text(input);
+    hr = enc->EncryptMessage(text.get(), hidden.get(), output.Address(), message.Address(),
+                             algorithm, &ok);
+  } else {
+    // Base64 is ASCII; line breaks in the input are the reader's to skip.
+    com::Bstr encrypted(input);
+    hr = enc->DecryptMessage(hidden.get(), encrypted.Address(), output.Address(), message.Address(),
+                             algorithm, &ok);
+  }
+  // Wipe the password's UTF-16 copy too before the BSTR is freed.
+  if (hidden.get() != nullptr) {
+    volatile char* p = reinterpret_cast<char*>(hidden.get());
+    for (std::uint32_t i = 0; i < com::SysStringByteLen(hidden.get()); ++i) p[i] = 0;
+  }
+  if (com::Failed(hr)) {
+    ctx.err << "vellum: the call failed (" << HexHr(hr) << ")\n";
+    return kFailed;
+  }
+  if (ok != com::VARIANT_TRUE) {
+    ctx.err << message.Utf8() << "\n";
+    return kFailed;
+  }
+  ctx.out << output.Utf8();
+  if (encrypt) ctx.out << "\n";
+  if (!message.Utf8().empty()) ctx.err << message.Utf8() << "\n";
+  return kOk;
+}
+
+}  // namespace
+
+int CmdEncrypt(Context& ctx) {
+  return Crypt(ctx, true);
+}
+int CmdDecrypt(Context& ctx) {
+  return Crypt(ctx, false);
+}
+
+}  // namespace vellum::cli

@@ -1,0 +1,105 @@
+// vellum store: looking after the folder stores that signing draws its certificates from.
+// These are administration tasks outside the library's classes, so the command uses the
+// cryptographic component directly here.
+#include <ctime>
+#include <ostream>
+
+#include "cli/commands.h"
+#include "cli/password.h"
+#include "cli/run.h"
+#include "library/crypto/store.h"
+#include "library/platform/error.h"
+#include "library/platform/secret.h"
+
+namespace vellum::cli {
+namespace {
+
+std::string LocalTime(std::time_t t) {
+  std::tm local{};
+  localtime_r(&t, &local);
+  char buffer[32];
+  std::strftime(buffer, sizeof buffer, "%d/%m/%Y %H:%M:%S", &local);
+  return buffer;
+}
+
+std::string StoreName(const Options& o) {
+  return o.Value("store").value_or("My");
+}
+
+int List(Context& ctx, const Options& o) {
+  if (!o.Positional().empty()) return kUsage;
+  auto rows = crypto::ListStore(StoreName(o));
+  ctx.out << "Store " << StoreName(o) << " (" << crypto::StoreFolder(StoreName(o))
+          << "): " << rows.size() << " certificate" << (rows.size() == 1 ? "" : "s") << "\n";
+  for (const auto& r : rows) {
+    ctx.out << "\n  Subject:     " << r.subject << "\n  Issuer:      " << r.issuer
+            << "\n  Valid from:  " << LocalTime(r.valid_from)
+            << "\n  Valid to:    " << LocalTime(r.valid_to)
+            << "\n  Private key: " << (r.has_key ? "yes" : "no")
+            << "\n  Thumbprint:  " << r.thumbprint << "\n";
+  }
+  return kOk;
+}
+
+int Import(Context& ctx, const Options& o) {
+  if (o.Positional().size() != 1) return kUsage;
+  const std::string& file = o.Positional()[0];
+  // A PKCS#12 file needs its password; a plain certificate file does not. Without a
+  // terminal or a password source, the empty password is tried.
+  std::optional<std::string> password;
+  const bool pkcs12 = file.size() > 4 && (file.ends_with(".p12") || file.ends_with(".pfx") ||
+                                          file.ends_with(".P12") || file.ends_with(".PFX"));
+  if (pkcs12) {
+    password = ReadPassword(ctx, o, "Password for " + file + ": ", std::string());
+    if (!password) return kFailed;
+  }
+  platform::SecretText secret(password.value_or(""));
+  crypto::Certificate c = crypto::ImportIntoStore(file, secret.get(), StoreName(o));
+  ctx.out << "Imported " << c.SubjectName() << (c.HasPrivateKey() ? " with its private key" : "")
+          << " into store " << StoreName(o) << "\n";
+  return kOk;
+}
+
+int NewCertificate(Context& ctx, const Options& o) {
+  auto subject = o.Value("subject");
+  if (!o.Positional().empty() || !subject || subject->empty()) return kUsage;
+  int days = 365;
+  if (auto d = o.Value("days")) {
+    try {
+      std::size_t used = 0;
+      days = std::stoi(*d, &used);
+      if (used != d->size() || days < 1 || days > 36500) return kUsage;
+    } catch (const std::exception&) {
+      return kUsage;
+    }
+  }
+  crypto::Certificate c = crypto::NewSelfSignedCertificate(*subject, days, StoreName(o));
+  ctx.out << "Created " << c.SubjectName() << ", valid to " << LocalTime(c.ValidTo())
+          << ", in store " << StoreName(o) << "\n";
+  return kOk;
+}
+
+}  // namespace
+
+int CmdStore(Context& ctx) {
+  if (ctx.args.empty()) return kUsage;
+  const std::string verb = ctx.args[0];
+  std::vector<std::string> rest(ctx.args.begin() + 1, ctx.args.end());
+  std::string error;
+  auto o = Options::Parse(rest, {}, {"store", "password-file", "subject", "days"}, error);
+  if (!o) {
+    ctx.err << "vellum: " << error << "\n";
+    return kUsage;
+  }
+  try {
+    if (verb == "list") return List(ctx, *o);
+    if (verb == "import") return Import(ctx, *o);
+    if (verb == "new-certificate") return NewCertificate(ctx, *o);
+  } catch (const Error& e) {
+    ctx.err << "vellum: " << e.description() << "\n";
+    return kFailed;
+  }
+  return kUsage;
+}
+
+}  // namespace vellum::cli
