@@ -1,5 +1,6 @@
 #include "library/crypto/ossl.h"
 
+#include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/provider.h>
 
@@ -9,13 +10,31 @@
 
 namespace vellum::crypto::ossl {
 
+namespace {
+
+OSSL_PROVIDER* g_default = nullptr;
+OSSL_PROVIDER* g_legacy = nullptr;
+
+// Runs inside OPENSSL_cleanup at process exit, before OpenSSL tears down its library
+// context, so the two references we took are given back and nothing shows as leaked.
+// OPENSSL_atexit also pins the module that holds this function, so it cannot be unloaded
+// before then.
+void UnloadProviders() {
+  if (g_legacy != nullptr) OSSL_PROVIDER_unload(g_legacy);
+  if (g_default != nullptr) OSSL_PROVIDER_unload(g_default);
+  g_legacy = g_default = nullptr;
+}
+
+}  // namespace
+
 void EnsureProviders() {
   static std::once_flag once;
   std::call_once(once, [] {
     // Loading any provider explicitly switches off the implicit default one, so both are
-    // loaded. The handles are kept for the life of the process on purpose.
-    (void)OSSL_PROVIDER_load(nullptr, "default");
-    (void)OSSL_PROVIDER_load(nullptr, "legacy");
+    // loaded.
+    g_default = OSSL_PROVIDER_load(nullptr, "default");
+    g_legacy = OSSL_PROVIDER_load(nullptr, "legacy");
+    if (g_default != nullptr || g_legacy != nullptr) (void)OPENSSL_atexit(UnloadProviders);
     ERR_clear_error();
   });
 }
