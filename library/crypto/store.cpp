@@ -294,6 +294,7 @@ std::string StoreRoot() {
       }
       data = home + "/.local/share";
     }
+    while (data.size() > 1 && data.back() == platform::kSeparator) data.pop_back();
     root = data + "/vellum/stores";
   }
   while (root.size() > 1 && root.back() == platform::kSeparator) root.pop_back();

@@ -38,7 +38,7 @@ TEST_F(StoreTest, RootComesFromTheEnvironmentInOrder) {
   {
     testing::ScopedEnv store("VELLUM_STORE_DIR", std::nullopt);
     testing::ScopedEnv xdg("XDG_DATA_HOME", "/data/ann/");
-    EXPECT_EQ(StoreRoot(), "/data/ann//vellum/stores");
+    EXPECT_EQ(StoreRoot(), "/data/ann/vellum/stores");
     testing::ScopedEnv relative("XDG_DATA_HOME", "relative");
     EXPECT_EQ(StoreRoot(), "/home/ann/.local/share/vellum/stores") << "XDG paths must be absolute";
   }
