@@ -53,6 +53,15 @@ std::int32_t DiagnoseFailure(CMS_ContentInfo* cms, const ossl::ErrorQueue& error
   return hr::kHashMismatch;
 }
 
+// RFC 5652 section 11.1: the signed content-type attribute must name the carried content's
+// type. OpenSSL 3.0 does not compare the two, so a changed eContentType would pass unnoticed.
+bool ContentTypeMatches(CMS_ContentInfo* cms, CMS_SignerInfo* si) {
+  if (CMS_signed_get_attr_count(si) <= 0) return true;  // nothing signed to compare with
+  const ASN1_OBJECT* signed_type = static_cast<const ASN1_OBJECT*>(
+      CMS_signed_get0_data_by_OBJ(si, OBJ_nid2obj(NID_pkcs9_contentType), -3, V_ASN1_OBJECT));
+  return signed_type != nullptr && OBJ_cmp(signed_type, CMS_get0_eContentType(cms)) == 0;
+}
+
 void AddSigningTime(CMS_SignerInfo* si, std::time_t when) {
   // UTCTime up to 2049, GeneralizedTime after, as RFC 5652 section 11.3 asks.
   ossl::Asn1TimePtr time(ASN1_TIME_set(nullptr, when));
@@ -131,10 +140,16 @@ void SignedData::Verify(const Bytes& message, bool detached) {
     std::int32_t code = DiagnoseFailure(cms.get(), errors);
     ossl::Fail(code, "The signature does not verify.", errors);
   }
+  STACK_OF(CMS_SignerInfo)* infos = CMS_get0_SignerInfos(cms.get());
+  for (int i = 0; i < sk_CMS_SignerInfo_num(infos); ++i)
+    if (!ContentTypeMatches(cms.get(), sk_CMS_SignerInfo_value(infos, i))) {
+      ERR_clear_error();
+      throw Error::Component(hr::kBadSignature,
+                             "The signed content type does not match the message's content.");
+    }
   if (!detached) content_ = ossl::MemoryContents(out.get());
 
   std::vector<Certificate> carried = MessageCertificates(cms.get());
-  STACK_OF(CMS_SignerInfo)* infos = CMS_get0_SignerInfos(cms.get());
   for (int i = 0; i < sk_CMS_SignerInfo_num(infos); ++i) {
     X509* signer_cert = nullptr;
     CMS_SignerInfo_get0_algs(sk_CMS_SignerInfo_value(infos, i), nullptr, &signer_cert, nullptr,

@@ -129,17 +129,21 @@ TEST_F(BadInputTest, FlippedBytesFailOrChangeNothing) {
   sd.SetContent(kContent);
   const Bytes attached = sd.Sign(signer, false, kEncodeBinary);
   // Some fields are outside what the signature covers (RFC 5652 section 5.1): the carried
-  // certificate's dates, names and own signature, and header fields OpenSSL reads leniently.
-  // Those may flip unnoticed, but the content handed back must stay the signed one, and a
-  // flip in the content or in the signature value must always be caught.
+  // certificate's dates, names and own signature, and the version number OpenSSL reads
+  // leniently. Those may flip unnoticed, but the content handed back must stay the signed
+  // one, and a flip in the content, its type or the signature value must always be caught.
   const std::size_t content_at = attached.find(kContent);
   ASSERT_NE(content_at, Bytes::npos);
+  const Bytes data_oid("\x06\x09\x2A\x86\x48\x86\xF7\x0D\x01\x07\x01", 11);
+  const std::size_t type_at = attached.find(data_oid, 20);  // after the outer signedData OID
+  ASSERT_NE(type_at, Bytes::npos);
   const std::size_t signature_at = attached.size() - 64;  // inside the ECDSA value
   for (std::size_t i = 0; i < attached.size(); ++i) {
     Bytes flipped = attached;
     flipped[i] ^= static_cast<char>(1 << (i % 8));
     Outcome o = VerifyAttached(flipped);
-    bool covered = (i >= content_at && i < content_at + kContent.size()) || i >= signature_at;
+    bool covered = (i >= content_at && i < content_at + kContent.size()) ||
+                   (i >= type_at + 2 && i < type_at + data_oid.size()) || i >= signature_at;
     if (o.error == 0) {
       EXPECT_EQ(o.content, kContent) << "flip at " << i << " verified with other content";
       EXPECT_FALSE(covered) << "flip at " << i << " went unnoticed";
