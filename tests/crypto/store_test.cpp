@@ -6,9 +6,8 @@
 #include <map>
 
 #include "library/crypto/store.h"
-#include "library/include/vellum/host.h"
-#include "library/platform/hooks.h"
 #include "tests/crypto/expect_error.h"
+#include "tests/support/host_hooks.h"
 #include "tests/support/test_pki.h"
 
 namespace vellum::crypto {
@@ -159,38 +158,22 @@ TEST_F(StoreTest, UnsupportedFindsAndIndexesFail) {
   EXPECT_NO_THROW(one.Item(1));
 }
 
-struct ChooserLog {
-  std::string title, prompt;
-  int count = 0;
-  int answer = -1;
-};
-ChooserLog g_chooser;
-
-int Choose(void*, const char* title, const char* prompt, const VellumCertificateChoice* items,
-           int count) {
-  g_chooser.title = title;
-  g_chooser.prompt = prompt;
-  g_chooser.count = count;
-  EXPECT_NE(std::string(items[0].valid_to).find('/'), std::string::npos);
-  return g_chooser.answer;
-}
-
 TEST_F(StoreTest, SelectGoesThroughTheHostsChooser) {
   Certificates two(
       {MakeCert({"CN=First"}).ToCertificate(), MakeCert({"CN=Second"}).ToCertificate()});
   EXPECT_EQ(two.Select("Sign ", "Please select").Count(), 0) << "no chooser: nothing chosen";
 
-  VellumHostHooks hooks{sizeof(VellumHostHooks), nullptr, nullptr, Choose};
-  ASSERT_EQ(platform::SetHostHooks(&hooks), 0);
-  g_chooser.answer = 1;
+  testing::ScopedHostHooks hooks(1);
   Certificates chosen = two.Select("Sign ", "Please select a certificate to sign /d/a.txt.");
   EXPECT_EQ(Subjects(chosen), std::vector<std::string>{"CN=Second"});
-  EXPECT_EQ(g_chooser.title, "Sign ");
-  EXPECT_EQ(g_chooser.prompt, "Please select a certificate to sign /d/a.txt.");
-  EXPECT_EQ(g_chooser.count, 2);
-  g_chooser.answer = -1;
+  ASSERT_EQ(hooks.chooser_calls().size(), 1u);
+  EXPECT_EQ(hooks.chooser_calls()[0].title, "Sign ");
+  EXPECT_EQ(hooks.chooser_calls()[0].prompt, "Please select a certificate to sign /d/a.txt.");
+  EXPECT_EQ(hooks.chooser_calls()[0].subjects, (std::vector<std::string>{"CN=First", "CN=Second"}));
+  hooks.set_chooser_answer(-1);
   EXPECT_EQ(two.Select("Sign ", "x").Count(), 0) << "cancelled: an empty collection";
-  platform::SetHostHooks(nullptr);
+  hooks.set_chooser_answer(2);
+  EXPECT_EQ(two.Select("Sign ", "x").Count(), 0) << "an answer out of range chooses nothing";
 }
 
 TEST(CertificateNames, MostSpecificFirstWithTheFixedKeys) {
