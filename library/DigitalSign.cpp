@@ -2,6 +2,7 @@
 
 #include "library/com/bstr.h"
 #include "library/com/variant.h"
+#include "library/digital_sign_ops.h"
 #include "library/frame.h"
 #include "library/platform/shell_open.h"
 #include "library/whole_file.h"
@@ -152,25 +153,88 @@ const com::DispatchTable<_DigitalSign>& DigitalSign::Table() {
   return table;
 }
 
-HRESULT DigitalSign::SignFile(VARIANT, VARIANT*, VARIANT*, VARIANT*, VARIANT*,
-                              VARIANT* ResultantSigningMessage, VARIANT*, VARIANT*, VARIANT*,
-                              VARIANT*, VARIANT*, VARIANT*, VARIANT*, VARIANT*, VARIANT* result) {
+namespace {
+
+// Optional arguments may reach the vtable as null pointers; they then read as omitted.
+struct MissingSlots {
+  com::Variant slots[16];
+  int used = 0;
+  VARIANT* operator()(VARIANT* arg) {
+    if (arg != nullptr) return arg;
+    slots[used] = com::Variant::Missing();
+    return slots[used++].get();
+  }
+};
+
+}  // namespace
+
+HRESULT DigitalSign::SignFile(VARIANT sInputFileName, VARIANT* bContentAndSignatureInSeparateFiles,
+                              VARIANT* bBinaryEncoding, VARIANT* sStoreName,
+                              VARIANT* sSignedFileExtension, VARIANT* ResultantSigningMessage,
+                              VARIANT* sUseriD, VARIANT* sPassword, VARIANT* bEncryptFile,
+                              VARIANT* sIssuedToPerson, VARIANT* sIssuedToMailId,
+                              VARIANT* sIssuedToCompany, VARIANT* HashAlgorithm,
+                              VARIANT* EncryptionAlgorithm, VARIANT* result) {
   if (!OnOwnerThread()) return com::RPC_E_WRONG_THREAD;
   SetVariantResult(result, false);
   auto fail = [&](const std::string& text) { com::StoreText(ResultantSigningMessage, text); };
   return Frame(
-      this, [&] { fail("SignFile is not built yet."); }, fail);
+      this,
+      [&] {
+        MissingSlots m;
+        com::Variant empty_suffix = com::Variant::Text("");
+        SignArgs args{sInputFileName,
+                      m(bContentAndSignatureInSeparateFiles),
+                      m(bBinaryEncoding),
+                      m(sStoreName),
+                      sSignedFileExtension != nullptr ? sSignedFileExtension : empty_suffix.get(),
+                      m(ResultantSigningMessage),
+                      m(sUseriD),
+                      m(sPassword),
+                      m(bEncryptFile),
+                      m(sIssuedToPerson),
+                      m(sIssuedToMailId),
+                      m(sIssuedToCompany),
+                      m(HashAlgorithm),
+                      m(EncryptionAlgorithm)};
+        SetVariantResult(result, SignOperation(args, SignMode::kFile));
+      },
+      fail);
 }
 
-HRESULT DigitalSign::SignZipFile(VARIANT, VARIANT*, VARIANT*, VARIANT*, VARIANT*,
-                                 VARIANT* ResultantSigningMessage, VARIANT*, VARIANT*, VARIANT*,
-                                 VARIANT*, VARIANT*, VARIANT*, VARIANT*, VARIANT*,
-                                 VARIANT* result) {
+HRESULT DigitalSign::SignZipFile(VARIANT sInputFileName,
+                                 VARIANT* bContentAndSignatureInSeparateFiles,
+                                 VARIANT* bBinaryEncoding, VARIANT* sStoreName,
+                                 VARIANT* sSignedFileExtension, VARIANT* ResultantSigningMessage,
+                                 VARIANT* sUseriD, VARIANT* sPassword, VARIANT* bEncryptFile,
+                                 VARIANT* sIssuedToPerson, VARIANT* sIssuedToMailId,
+                                 VARIANT* sIssuedToCompany, VARIANT* HashAlgorithm,
+                                 VARIANT* EncryptionAlgorithm, VARIANT* result) {
   if (!OnOwnerThread()) return com::RPC_E_WRONG_THREAD;
   SetVariantResult(result, false);
   auto fail = [&](const std::string& text) { com::StoreText(ResultantSigningMessage, text); };
   return Frame(
-      this, [&] { fail("SignZipFile is not built yet."); }, fail);
+      this,
+      [&] {
+        MissingSlots m;
+        com::Variant empty_suffix = com::Variant::Text("");
+        SignArgs args{sInputFileName,
+                      m(bContentAndSignatureInSeparateFiles),
+                      m(bBinaryEncoding),
+                      m(sStoreName),
+                      sSignedFileExtension != nullptr ? sSignedFileExtension : empty_suffix.get(),
+                      m(ResultantSigningMessage),
+                      m(sUseriD),
+                      m(sPassword),
+                      m(bEncryptFile),
+                      m(sIssuedToPerson),
+                      m(sIssuedToMailId),
+                      m(sIssuedToCompany),
+                      m(HashAlgorithm),
+                      m(EncryptionAlgorithm)};
+        SetVariantResult(result, SignOperation(args, SignMode::kZip));
+      },
+      fail);
 }
 
 HRESULT DigitalSign::StartDoc(BSTR* DocName, BSTR* sErrStartDoc, VARIANT_BOOL* result) {
@@ -194,33 +258,84 @@ HRESULT DigitalSign::StartDoc(BSTR* DocName, BSTR* sErrStartDoc, VARIANT_BOOL* r
       report);
 }
 
-HRESULT DigitalSign::VerifyFile(VARIANT*, VARIANT*, VARIANT*, VARIANT*, VARIANT*,
-                                VARIANT* VerifyErr, VARIANT*, VARIANT*, VARIANT*, VARIANT*,
-                                VARIANT*, VARIANT*, VARIANT*, VARIANT_BOOL* result) {
+HRESULT DigitalSign::VerifyFile(VARIANT* sFingerprintFName,
+                                VARIANT* bContentAndSignatureInSeparateFiles,
+                                VARIANT* bBinaryEncoding, VARIANT* sArrVerifyingCertificateDetails,
+                                VARIANT* sOriginalFName, VARIANT* VerifyErr,
+                                VARIANT* bOpenFileAfterVerifyContentSign, VARIANT* sUseriD,
+                                VARIANT* sPassword, VARIANT* bDecryptFile, VARIANT* HashAlgorithm,
+                                VARIANT* EncryptionAlgorithm, VARIANT* sTrim,
+                                VARIANT_BOOL* result) {
   if (!OnOwnerThread()) return com::RPC_E_WRONG_THREAD;
   SetBoolResult(result, false);
   auto fail = [&](const std::string& text) { com::StoreText(VerifyErr, text); };
   return Frame(
-      this, [&] { fail("VerifyFile is not built yet."); }, fail);
+      this,
+      [&] {
+        MissingSlots m;
+        VerifyArgs args{m(sFingerprintFName),
+                        m(bContentAndSignatureInSeparateFiles),
+                        m(bBinaryEncoding),
+                        m(sArrVerifyingCertificateDetails),
+                        m(sOriginalFName),
+                        m(VerifyErr),
+                        m(bOpenFileAfterVerifyContentSign),
+                        m(sUseriD),
+                        m(sPassword),
+                        m(bDecryptFile),
+                        m(HashAlgorithm),
+                        m(EncryptionAlgorithm),
+                        m(sTrim)};
+        SetBoolResult(result, VerifyOperation(this, args, VerifyMode::kFile));
+      },
+      fail);
 }
 
-HRESULT DigitalSign::VerifyNSEFile(VARIANT*, VARIANT*, VARIANT*, VARIANT* VerifyErr,
+HRESULT DigitalSign::VerifyNSEFile(VARIANT* sFingerprintFName, VARIANT* bBinaryEncoding,
+                                   VARIANT* sOriginalFName, VARIANT* VerifyErr,
                                    VARIANT_BOOL* result) {
   if (!OnOwnerThread()) return com::RPC_E_WRONG_THREAD;
   SetBoolResult(result, false);
   auto fail = [&](const std::string& text) { com::StoreText(VerifyErr, text); };
   return Frame(
-      this, [&] { fail("VerifyNSEFile is not built yet."); }, fail);
+      this,
+      [&] {
+        MissingSlots m;
+        SetBoolResult(result, VerifyNseOperation(m(sFingerprintFName), m(bBinaryEncoding),
+                                                 m(sOriginalFName), m(VerifyErr)));
+      },
+      fail);
 }
 
-HRESULT DigitalSign::VerifyZipFile(VARIANT*, VARIANT*, VARIANT*, VARIANT*, VARIANT*,
-                                   VARIANT* VerifyErr, VARIANT*, VARIANT*, VARIANT*, VARIANT*,
-                                   VARIANT*, VARIANT*, VARIANT_BOOL* result) {
+HRESULT DigitalSign::VerifyZipFile(
+    VARIANT* sFingerprintFName, VARIANT* bContentAndSignatureInSeparateFiles,
+    VARIANT* bBinaryEncoding, VARIANT* sArrVerifyingCertificateDetails, VARIANT* sOriginalFName,
+    VARIANT* VerifyErr, VARIANT* bOpenFileAfterVerifyContentSign, VARIANT* sUseriD,
+    VARIANT* sPassword, VARIANT* bDecryptFile, VARIANT* HashAlgorithm, VARIANT* EncryptionAlgorithm,
+    VARIANT_BOOL* result) {
   if (!OnOwnerThread()) return com::RPC_E_WRONG_THREAD;
   SetBoolResult(result, false);
   auto fail = [&](const std::string& text) { com::StoreText(VerifyErr, text); };
   return Frame(
-      this, [&] { fail("VerifyZipFile is not built yet."); }, fail);
+      this,
+      [&] {
+        MissingSlots m;
+        VerifyArgs args{m(sFingerprintFName),
+                        m(bContentAndSignatureInSeparateFiles),
+                        m(bBinaryEncoding),
+                        m(sArrVerifyingCertificateDetails),
+                        m(sOriginalFName),
+                        m(VerifyErr),
+                        m(bOpenFileAfterVerifyContentSign),
+                        m(sUseriD),
+                        m(sPassword),
+                        m(bDecryptFile),
+                        m(HashAlgorithm),
+                        m(EncryptionAlgorithm),
+                        nullptr};
+        SetBoolResult(result, VerifyOperation(this, args, VerifyMode::kZip));
+      },
+      fail);
 }
 
 HRESULT DigitalSign::WriteWholeFile(BSTR* sFileName, BSTR* sData, VARIANT_BOOL bBinary,

@@ -2,6 +2,8 @@
 # server module itself.
 add_library(vellum_classes STATIC
   ${CMAKE_CURRENT_LIST_DIR}/DigitalSign.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/digital_sign_sign.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/digital_sign_verify.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Encryption.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Zip.cpp
 )

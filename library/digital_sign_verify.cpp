@@ -1,0 +1,265 @@
+// VerifyFile, VerifyZipFile and VerifyNSEFile: check a signature, judge the signer's
+// certificate, restore carried content and report.
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+
+#include "library/certificate_report.h"
+#include "library/com/bstr.h"
+#include "library/crypto/signed_data.h"
+#include "library/digital_sign_ops.h"
+#include "library/encryption_logic.h"
+#include "library/platform/error.h"
+#include "library/platform/secret.h"
+#include "library/signature_files.h"
+#include "library/whole_file.h"
+#include "library/zip_logic.h"
+
+namespace vellum {
+namespace {
+
+using certificate_report::VerdictWording;
+using com::EqualsBool;
+using com::EqualsText;
+using com::IsMissing;
+using com::StoreText;
+using com::ToLong;
+using com::ToUtf8;
+
+// The steps of a verifying call; the stage under way picks the failure message.
+enum Stage : int {
+  kStart = 0,
+  kReadOriginal = 1,
+  kReadSignature = 2,
+  kVerify = 3,
+  kWriteOriginal = 4,
+  kParseContent = 5,
+  kDecrypt = 6,
+};
+
+constexpr const char* kNoOriginalName =
+    "Original file name not specified. Please give Original file name. ";
+
+std::string FailureMessage(const Error& e, int stage, const VARIANT* sOriginalFName,
+                           const VARIANT* VerifyErr) {
+  const std::string& desc = e.description();
+  if (e.number() > 0) {
+    switch (stage) {
+      case kReadOriginal:
+        return std::string("Original File Not Found Or Can't BE Accessed") + kCrLf + "Desc." + desc;
+      case kReadSignature:
+        return std::string("Signature File Not Found ") + kCrLf +
+               "Or Can't Be Accessed for Original file : " + TextOrEmpty(sOriginalFName);
+      case kDecrypt:
+        return "Signature or Certificate is not valid .";
+      case kWriteOriginal:
+        return "Can't create/write File: " + TextOrEmpty(sOriginalFName) + ". " + kCrLf +
+               "Reason: " + desc;
+      case kParseContent:
+        return "Your File is verified. But filename content is not saved in required format to "
+               "create original file.";
+      default:
+        return "Last Success: " + TextOrEmpty(VerifyErr) + "." + kCrLf + " Problem:" + desc;
+    }
+  }
+  if (stage == kVerify) return "Signature or Certificate is not valid. ";
+  return "Signing Problem: " + desc;
+}
+
+// The signature file's content as the component reads it: Base64 text back to its ASCII
+// bytes; a binary message as its bytes (the reader's trailing zero byte is accepted there).
+Bytes MessageBytes(const Bytes& text, bool binary) {
+  return binary ? text : Utf16leToAnsi(text);
+}
+
+std::vector<certificate_report::SignerChain> Chains(const crypto::SignedData& signed_data) {
+  std::vector<certificate_report::SignerChain> chains;
+  for (const auto& signer : signed_data.Signers()) {
+    certificate_report::SignerChain chain;
+    for (const auto& c : signer.Chain())
+      chain.push_back({c.SubjectName(), c.IssuerName(), c.ValidTo()});
+    chains.push_back(std::move(chain));
+  }
+  return chains;
+}
+
+std::string TrimSpaces(std::string s) {
+  std::size_t first = s.find_first_not_of(' ');
+  if (first == std::string::npos) return {};
+  return s.substr(first, s.find_last_not_of(' ') - first + 1);
+}
+
+// Optional flags and codes a verifying caller may leave out: an omitted flag counts as False
+// and an omitted code as 0 (the default algorithm), rather than failing a verification over
+// an argument that does not change its outcome.
+bool OptionalFlag(const VARIANT* v, bool value) {
+  return v != nullptr && !IsMissing(*v) && EqualsBool(*v, value);
+}
+std::int32_t OptionalCode(const VARIANT* v) {
+  return (v == nullptr || IsMissing(*v)) ? 0 : ToLong(*v);
+}
+
+bool CredentialsGiven(const VerifyArgs& a) {
+  return !(EqualsText(*a.sUseriD, "") || EqualsText(*a.sPassword, ""));
+}
+
+// Opens the verified file through the object's own StartDoc and reports the outcome.
+void OpenAfterVerify(_DigitalSign* self, const std::string& path, VARIANT* VerifyErr) {
+  com::Bstr doc(path);
+  com::Bstr reason("");
+  VARIANT_BOOL opened = com::VARIANT_FALSE;
+  self->StartDoc(doc.Address(), reason.Address(), &opened);
+  const std::string current = TextOrEmpty(VerifyErr);
+  if (opened == com::VARIANT_TRUE)
+    StoreText(VerifyErr, current + kCrLf + reason.Utf8());
+  else
+    StoreText(VerifyErr,
+              current + kCrLf + "But unable to open file due to reason: " + reason.Utf8());
+}
+
+}  // namespace
+
+bool VerifyOperation(_DigitalSign* self, const VerifyArgs& a, VerifyMode mode) {
+  int stage = kStart;
+  std::string extracted;  // the signature file taken out of a packed file
+  try {
+    bool trim = false;
+    if (mode == VerifyMode::kFile && a.sTrim != nullptr && !IsMissing(*a.sTrim)) {
+      if (EqualsText(*a.sTrim, "")) StoreText(a.sTrim, "N");
+      trim = EqualsText(*a.sTrim, "Y");
+    }
+    const bool credentials = CredentialsGiven(a);
+    Bytes hash;
+    if (credentials) {
+      const std::int32_t code = OptionalCode(a.HashAlgorithm);
+      hash = CredentialsHash(*a.sUseriD, *a.sPassword, code < 0 ? 0 : code);
+    }
+    const std::string fingerprint = ToUtf8(*a.sFingerprintFName);
+    if (mode == VerifyMode::kZip && credentials) {
+      // Scratch copies: the caller's variables stay as they are.
+      std::string archive = fingerprint;
+      std::string output = fingerprint;
+      platform::SecretText password(ToUtf8(*a.sPassword));
+      ZipLogic zip;
+      if (!zip.UnZipFile(archive, output, password.get())) {
+        StoreText(a.VerifyErr, "Can't Unzip the file.");
+        return false;
+      }
+      extracted = output;
+    }
+    std::string original = TrimSpaces(ToUtf8(*a.sOriginalFName));
+    StoreText(a.sOriginalFName, original);
+    const bool binary = com::ToBool(*a.bBinaryEncoding);
+    const std::string& signature_path = mode == VerifyMode::kZip ? extracted : fingerprint;
+    const VerdictWording wording =
+        mode == VerifyMode::kZip ? VerdictWording::kVerifyZipFile : VerdictWording::kVerifyFile;
+    const std::time_t now = std::time(nullptr);
+    crypto::SignedData signed_data;
+
+    if (EqualsBool(*a.bContentAndSignatureInSeparateFiles, true)) {
+      stage = kReadSignature;
+      const Bytes message = ReadWholeFile(signature_path, binary, trim);
+      if (original.empty()) {
+        StoreText(a.VerifyErr, kNoOriginalName);
+        return false;
+      }
+      stage = kReadOriginal;
+      Bytes data = ReadWholeFile(original, binary, trim);
+      if (credentials) data.insert(0, hash);
+      signed_data.SetContent(std::move(data));
+      stage = kVerify;
+      signed_data.Verify(MessageBytes(message, binary), true);
+      StoreText(a.VerifyErr,
+                certificate_report::Verdict(original, Chains(signed_data), wording, now));
+    } else if (EqualsBool(*a.bContentAndSignatureInSeparateFiles, false)) {
+      stage = kReadSignature;
+      Bytes message = ReadWholeFile(signature_path, binary, false);
+      bool decrypted = false;
+      if (mode == VerifyMode::kFile) {
+        stage = kDecrypt;
+        if (credentials && OptionalFlag(a.bDecryptFile, true)) {
+          // A binary read ends with the reader's zero byte; the encrypted text never does.
+          if (binary && message.size() % 2 == 1 && message.back() == '\0') message.pop_back();
+          Bytes plain;
+          std::string ignored;
+          if (!DecryptMessage(hash, message, plain, ignored, OptionalCode(a.EncryptionAlgorithm))) {
+            StoreText(a.VerifyErr, "Signature or Certificate is not valid .");
+            return false;
+          }
+          message = std::move(plain);
+          decrypted = true;
+        }
+      }
+      stage = kVerify;
+      signed_data.Verify(MessageBytes(message, binary), false);
+      StoreText(a.VerifyErr,
+                certificate_report::Verdict(fingerprint, Chains(signed_data), wording, now));
+      // The hash leads the content only when the message was neither encrypted nor packed.
+      const bool hash_expected = mode == VerifyMode::kFile && credentials && !decrypted &&
+                                 (a.bDecryptFile == nullptr || IsMissing(*a.bDecryptFile) ||
+                                  EqualsBool(*a.bDecryptFile, false));
+      auto carried = signature_files::TakeAttachedContent(
+          signed_data.Content(), hash_expected ? std::string_view(hash) : std::string_view(),
+          binary);
+      if (carried.fault == signature_files::ContentFault::kCredentialsMismatch) {
+        StoreText(a.VerifyErr, std::string("Verification fails.") + kCrLf +
+                                   "Reason: UserID or Password is incorrect.");
+        return false;
+      }
+      stage = kParseContent;
+      if (carried.fault != signature_files::ContentFault::kNone)
+        throw Error::Runtime(rt::kInvalidCall);
+      original = signature_files::RestoredFilePath(fingerprint, carried.name, !original.empty());
+      StoreText(a.sOriginalFName, original);
+      stage = kWriteOriginal;
+      WriteWholeFile(original, carried.data, binary);
+      StoreText(a.VerifyErr, TextOrEmpty(a.VerifyErr) + kCrLf +
+                                 " And Original content written to file: " + original);
+    } else {
+      throw Error::Runtime(rt::kInvalidCall,
+                           RuntimeDescription(rt::kInvalidCall) +
+                               ": bContentAndSignatureInSeparateFiles must be True or False");
+    }
+
+    com::StoreTextArray(a.sArrVerifyingCertificateDetails,
+                        certificate_report::CertificateDetails(Chains(signed_data), now));
+    if (OptionalFlag(a.bOpenFileAfterVerifyContentSign, true))
+      OpenAfterVerify(self, original, a.VerifyErr);
+    if (!extracted.empty() && ::unlink(extracted.c_str()) != 0) throw FileError(errno, extracted);
+    return true;
+  } catch (const Error& e) {
+    StoreText(a.VerifyErr, FailureMessage(e, stage, a.sOriginalFName, a.VerifyErr));
+    return false;
+  }
+}
+
+bool VerifyNseOperation(VARIANT* sFingerprintFName, VARIANT* bBinaryEncoding,
+                        VARIANT* sOriginalFName, VARIANT* VerifyErr) {
+  int stage = kStart;
+  try {
+    const std::string original = TrimSpaces(ToUtf8(*sOriginalFName));
+    StoreText(sOriginalFName, original);
+    const bool binary = com::ToBool(*bBinaryEncoding);
+    stage = kReadSignature;
+    const Bytes message = ReadWholeFile(ToUtf8(*sFingerprintFName), binary, false);
+    if (original.empty()) {
+      StoreText(VerifyErr, kNoOriginalName);
+      return false;
+    }
+    stage = kReadOriginal;
+    crypto::SignedData signed_data;
+    signed_data.SetContent(ReadWholeFile(original, binary, false));
+    stage = kVerify;
+    signed_data.Verify(MessageBytes(message, binary), true);
+    StoreText(VerifyErr,
+              certificate_report::Verdict(original, Chains(signed_data),
+                                          VerdictWording::kVerifyNSEFile, std::time(nullptr)));
+    return true;
+  } catch (const Error& e) {
+    StoreText(VerifyErr, FailureMessage(e, stage, sOriginalFName, VerifyErr));
+    return false;
+  }
+}
+
+}  // namespace vellum
