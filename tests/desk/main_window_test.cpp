@@ -1,0 +1,388 @@
+// frmVerify's load, its input checks and its small handlers, driven through the recording box
+// service: what the operator sees before any library call.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTest>
+
+#include "tests/desk/desk_fakes.h"
+#include "tests/support/temp_folder.h"
+
+namespace vellum::desk {
+namespace {
+
+using testing::Box;
+using testing::DeskFixture;
+using testing::Info;
+using testing::Plain;
+
+QString Report(const char* description, const char* procedure, int line) {
+  return NumberedReportText(QLatin1String(description), QLatin1String(procedure), line);
+}
+
+struct LoadCase {
+  const char* name;
+  const char* config;  // null: no Config.ini
+  const char* file_box;
+  int position;  // selected entry, -1 none
+  bool enabled;
+  std::vector<Box> boxes;
+};
+void PrintTo(const LoadCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class FormLoadTest : public ::testing::TestWithParam<LoadCase> {};
+
+TEST_P(FormLoadTest, FileBoxAndFormatList) {
+  const LoadCase& c = GetParam();
+  vellum::testing::TempFolder folder;
+  if (c.config != nullptr) vellum::testing::WriteFile(folder.File("Config.ini"), c.config);
+  DeskFixture desk;
+  desk.Load(QString::fromStdString(folder.path()));
+  EXPECT_EQ(desk.FileBox()->text(), c.file_box) << c.name;
+  EXPECT_EQ(desk.Format()->count(), 2) << c.name;
+  EXPECT_EQ(desk.Format()->itemText(0), "Old");
+  EXPECT_EQ(desk.Format()->itemText(1), "New");
+  EXPECT_EQ(desk.Format()->currentIndex(), c.position) << c.name;
+  EXPECT_EQ(desk.Format()->isEnabled(), c.enabled) << c.name;
+  EXPECT_EQ(desk.ui.boxes, c.boxes) << c.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FormLoadTest,
+    ::testing::Values(
+        // The configured format is fixed; only format 3 lets the operator choose.
+        LoadCase{"no Config.ini", nullptr, "/", 0, false, {}},
+        LoadCase{"format 1", "format=1\n", "/", 0, false, {}},
+        LoadCase{"format 2", "format=2\nfilepath=/data/In/\n", "/data/In/", 1, false, {}},
+        LoadCase{"format 3", "format=3\n", "/", -1, true, {}},
+        LoadCase{"format 0", "format=0\n", "/", -1, false, {}},
+        // A failed step is reported with its number and the load goes on to disable the list.
+        LoadCase{"format 4 names no entry",
+                 "format=4\n",
+                 "/",
+                 -1,
+                 false,
+                 {Plain(Report("Invalid property value", "Form_Load", 116))}},
+        LoadCase{"format no number",
+                 "filepath=/data/\nformat=x\n",
+                 "/data/",
+                 -1,
+                 false,
+                 {Info("Can't read 'Config.ini' file"),
+                  Plain(Report("Type mismatch", "Form_Load", 116))}}),
+    testing::CaseName<LoadCase>);
+
+struct PadCase {
+  const char* name;
+  const char* client;
+  const char* pass;
+  int format;  // position selected in the list
+  const char* user_in;
+  const char* password_in;
+  const char* user_out;
+  const char* password_out;
+  bool result;
+  std::vector<Box> boxes;
+};
+void PrintTo(const PadCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class ValidateUidPwdTest : public ::testing::TestWithParam<PadCase> {};
+
+TEST_P(ValidateUidPwdTest, TrimsPadsAndRefuses) {
+  const PadCase& c = GetParam();
+  DeskFixture desk;
+  desk.Load("/nonexistent-desk-folder");
+  desk.module.sClient = c.client;
+  desk.module.sPass = c.pass;
+  desk.Format()->setCurrentIndex(c.format);
+  QString user = c.user_in;
+  QString password = c.password_in;
+  EXPECT_EQ(desk.window.ValidateUidPwd(user, password), c.result) << c.name;
+  EXPECT_EQ(user, c.user_out) << c.name;
+  EXPECT_EQ(password, c.password_out) << c.name;
+  EXPECT_EQ(desk.ui.boxes, c.boxes) << c.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ValidateUidPwdTest,
+    ::testing::Values(
+        // Padding to the configured lengths; longer values stay as they are.
+        PadCase{"pad to 10", "10", "10", 0, "abc", "pw", "abc*******", "pw********", true, {}},
+        PadCase{"pad to 20",
+                "20",
+                "20",
+                0,
+                "abc",
+                "pw",
+                "abc*****************",
+                "pw******************",
+                true,
+                {}},
+        PadCase{"lengths apart",
+                "10",
+                "20",
+                1,
+                "abc",
+                "pw",
+                "abc*******",
+                "pw******************",
+                true,
+                {}},
+        PadCase{"16 characters with 10",
+                "10",
+                "10",
+                0,
+                "abcdefghijklmnop",
+                "secret",
+                "abcdefghijklmnop",
+                "secret****",
+                true,
+                {}},
+        PadCase{"16 characters with 20",
+                "20",
+                "20",
+                0,
+                "abcdefghijklmnop",
+                "secret",
+                "abcdefghijklmnop****",
+                "secret**************",
+                true,
+                {}},
+        PadCase{"trimmed before padding",
+                "10",
+                "10",
+                0,
+                "  ab  ",
+                " pw ",
+                "ab********",
+                "pw********",
+                true,
+                {}},
+        // Empty after trimming: refused with the message, nothing padded.
+        PadCase{"user id of blanks",
+                "10",
+                "10",
+                0,
+                "   ",
+                "pw",
+                "",
+                "pw",
+                false,
+                {Plain("Please enter valid UserID. ")}},
+        PadCase{"password empty",
+                "10",
+                "10",
+                0,
+                "ann",
+                "",
+                "ann",
+                "",
+                false,
+                {Plain("Please enter valid Password. ")}},
+        // A length that is no number: two reports per value, values unpadded, still True. The
+        // step numbers differ by the branch the format picks.
+        PadCase{"lengths no number, Old",
+                "ten",
+                "x",
+                0,
+                "ann",
+                "pw",
+                "ann",
+                "pw",
+                true,
+                {Plain(Report("Type mismatch", "ValidateUidPwd", 122)),
+                 Plain(Report("Type mismatch", "ValidateUidPwd", 122)),
+                 Plain(Report("Type mismatch", "ValidateUidPwd", 124)),
+                 Plain(Report("Type mismatch", "ValidateUidPwd", 124))}},
+        PadCase{"client no number, New",
+                "ten",
+                "10",
+                1,
+                "ann",
+                "pw",
+                "ann",
+                "pw********",
+                true,
+                {Plain(Report("Type mismatch", "ValidateUidPwd", 126)),
+                 Plain(Report("Type mismatch", "ValidateUidPwd", 126))}},
+        // A length no box could need is refused instead of filling memory.
+        PadCase{"absurd length",
+                "100000",
+                "10",
+                0,
+                "ann",
+                "pw",
+                "ann",
+                "pw********",
+                true,
+                {Plain(Report("Out of memory", "ValidateUidPwd", 122))}}),
+    testing::CaseName<PadCase>);
+
+TEST(ValidateUidPwdFocusTest, FocusGoesToTheBoxThatWasEmpty) {
+  DeskFixture desk;
+  desk.Load("/nonexistent-desk-folder");
+  desk.ShowActive();
+  QString user = "  ";
+  QString password = "pw";
+  desk.window.ValidateUidPwd(user, password);
+  EXPECT_EQ(QApplication::focusWidget(), desk.UserId());
+  user = "ann";
+  password = " ";
+  desk.window.ValidateUidPwd(user, password);
+  EXPECT_EQ(QApplication::focusWidget(), desk.Password());
+}
+
+TEST(ValidateTest, RefusesTheListWithoutSelection) {
+  vellum::testing::TempFolder folder;
+  vellum::testing::WriteFile(folder.File("Config.ini"), "format=3\n");
+  DeskFixture desk;
+  desk.Load(QString::fromStdString(folder.path()));
+  desk.ShowActive();
+  EXPECT_FALSE(desk.window.Validate());
+  EXPECT_EQ(desk.ui.boxes, std::vector<Box>{Plain("Please enter valid Format")});
+  EXPECT_EQ(QApplication::focusWidget(), desk.Format());
+
+  desk.ui.boxes.clear();
+  desk.Format()->setCurrentIndex(1);
+  EXPECT_TRUE(desk.window.Validate());
+  EXPECT_TRUE(desk.ui.boxes.empty());
+}
+
+TEST(ContentBoxTest, EncryptionBoxFollowsTheContentBox) {
+  DeskFixture desk;
+  desk.Load("/nonexistent-desk-folder");
+  desk.ShowActive();
+  QCheckBox* content = desk.Check("chkAttachContent");
+  QCheckBox* decrypt = desk.Check("chkDecrypt");
+  // Starting state: separate files, so the encryption box is off and greyed.
+  EXPECT_FALSE(content->isChecked());
+  EXPECT_FALSE(decrypt->isEnabled());
+  EXPECT_FALSE(decrypt->isChecked());
+
+  QTest::mouseClick(content, Qt::LeftButton);
+  EXPECT_TRUE(decrypt->isEnabled());
+  EXPECT_TRUE(decrypt->isChecked());
+  QTest::mouseClick(decrypt, Qt::LeftButton);  // the operator may clear it again
+  EXPECT_FALSE(decrypt->isChecked());
+  QTest::mouseClick(content, Qt::LeftButton);
+  EXPECT_FALSE(decrypt->isEnabled());
+  EXPECT_FALSE(decrypt->isChecked());
+  QTest::mouseClick(content, Qt::LeftButton);
+  EXPECT_TRUE(decrypt->isChecked());
+  EXPECT_TRUE(desk.ui.boxes.empty());
+}
+
+TEST(ControlsTest, CaptionsLimitsAndTabOrder) {
+  DeskFixture desk;
+  desk.Load("/nonexistent-desk-folder");
+  EXPECT_EQ(desk.window.windowTitle(), "Moravel Verify - Version 1.0");
+  EXPECT_EQ(desk.Button("cmdSelectOriginalFile")->text(), "&...");
+  EXPECT_EQ(desk.Button("cmdSelectOriginalFile")->toolTip(),
+            "Click \"..\" to select file to be Verified.");
+  EXPECT_EQ(desk.Button("cmdVerify")->text(), "&Verify");
+  EXPECT_EQ(desk.Button("cmdExit")->text(), "E&xit");
+  EXPECT_EQ(desk.UserId()->maxLength(), 16);
+  EXPECT_EQ(desk.Password()->maxLength(), 16);
+  EXPECT_EQ(desk.Password()->echoMode(), QLineEdit::Password);
+  EXPECT_EQ(desk.Check("chkAttachContent")->text(), "Signature with original file contents");
+  EXPECT_EQ(desk.Check("chkDecrypt")->text(), "Encrypted original file contents");
+  EXPECT_EQ(desk.Check("chkBinary")->text(), "Binary Encoding");
+  EXPECT_EQ(desk.Check("chkOpenFileAfterVerifySign")->text(),
+            "Open File after Signature Verification");
+
+  const char* order[] = {"lblOriginalFName",
+                         "cmdSelectOriginalFile",
+                         "txtUserId",
+                         "txtPassword",
+                         "cboFormat",
+                         "chkAttachContent",
+                         "chkDecrypt",
+                         "chkBinary",
+                         "chkOpenFileAfterVerifySign",
+                         "cmdVerify",
+                         "cmdExit"};
+  for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
+    QWidget* from = desk.window.findChild<QWidget*>(order[i]);
+    ASSERT_NE(from, nullptr) << order[i];
+    EXPECT_EQ(from->nextInFocusChain()->objectName(), order[i + 1]) << "after " << order[i];
+  }
+}
+
+// The window sees Enter and Escape wherever the focus is.
+TEST(KeysTest, EnterInThePasswordBoxVerifies) {
+  DeskFixture desk;
+  desk.Load("/nonexistent-desk-folder");
+  desk.ShowActive();
+  desk.FileBox()->clear();
+  desk.Password()->setFocus();
+  QTest::keyClick(desk.Password(), Qt::Key_Return);
+  EXPECT_EQ(
+      desk.ui.boxes,
+      std::vector<Box>{Info("No files selected for verification.......\r\nSelect valid file.")});
+  EXPECT_TRUE(desk.window.isVisible());
+}
+
+TEST(KeysTest, EscapeAnywhereClosesTheWindow) {
+  for (const char* where : {"txtUserId", "cboFormat", "chkBinary", "cmdVerify"}) {
+    DeskFixture desk;
+    desk.Load("/nonexistent-desk-folder");
+    desk.ShowActive();
+    QWidget* control = desk.window.findChild<QWidget*>(where);
+    control->setFocus();
+    QTest::keyClick(control, Qt::Key_Escape);
+    EXPECT_FALSE(desk.window.isVisible()) << where;
+    EXPECT_TRUE(desk.ui.boxes.empty()) << where;
+  }
+}
+
+TEST(KeysTest, OtherKeysReachTheControls) {
+  DeskFixture desk;
+  desk.Load("/nonexistent-desk-folder");
+  desk.ShowActive();
+  desk.UserId()->setFocus();
+  QTest::keyClicks(desk.UserId(), "ann");
+  EXPECT_EQ(desk.UserId()->text(), "ann");
+  EXPECT_TRUE(desk.window.isVisible());
+}
+
+TEST(FocusTest, EnteringTheIdBoxSelectsItsText) {
+  DeskFixture desk;
+  desk.Load("/nonexistent-desk-folder");
+  desk.ShowActive();
+  desk.UserId()->setText("old-user");
+  desk.Password()->setFocus();
+  desk.UserId()->setFocus();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(desk.UserId()->selectedText(), "old-user");
+  QTest::keyClicks(desk.UserId(), "new");
+  EXPECT_EQ(desk.UserId()->text(), "new");
+}
+
+TEST(ExitTest, ExitButtonClosesAndRemovesTheUnzipFolder) {
+  vellum::testing::TempFolder folder;
+  const std::string unzip = folder.File("UnZip");
+  ASSERT_TRUE(std::filesystem::create_directory(unzip));
+  vellum::testing::WriteFile(unzip + "/left.txt", "x");
+  DeskFixture desk;
+  desk.Load("/nonexistent-desk-folder");
+  desk.ShowActive();
+  // A run leaves the folder name behind: a folder chosen in the picker ends after the name is
+  // worked out, before anything is verified.
+  desk.module.bFolderSelected = true;
+  desk.FileBox()->setText(QString::fromStdString(folder.File("pay.txt")));
+  desk.UserId()->setText("ann");
+  desk.Password()->setText("pw");
+  desk.window.cmdVerify_Click();
+  EXPECT_TRUE(std::filesystem::exists(unzip));
+  QTest::mouseClick(desk.Button("cmdExit"), Qt::LeftButton);
+  EXPECT_FALSE(desk.window.isVisible());
+  EXPECT_FALSE(std::filesystem::exists(unzip));
+  EXPECT_TRUE(std::filesystem::exists(folder.path()));
+}
+
+}  // namespace
+}  // namespace vellum::desk
