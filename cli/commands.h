@@ -11,5 +11,10 @@ int CmdOpen(Context& ctx);
 int CmdStore(Context& ctx);
 int CmdEncrypt(Context& ctx);
 int CmdDecrypt(Context& ctx);
+int CmdSign(Context& ctx);
+int CmdVerify(Context& ctx);
+int CmdVerifyNse(Context& ctx);
+int CmdZip(Context& ctx);
+int CmdUnzip(Context& ctx);
 
 }  // namespace vellum::cli

@@ -26,6 +26,19 @@ const std::vector<Command>& Commands() {
        CmdStore},
       {"encrypt", "encrypt [--password-file F] [--enc-alg N]  < text > encrypted", CmdEncrypt},
       {"decrypt", "decrypt [--password-file F] [--enc-alg N]  < encrypted > text", CmdDecrypt},
+      {"sign",
+       "sign FILE [--attached] [--binary] [--zip] [--store NAME] [--suffix S] [--user ID]\n"
+       "        [--password-file F] [--encrypt] [--person T] [--mail T] [--company T]\n"
+       "        [--hash-alg N] [--enc-alg N] [--pad N]",
+       CmdSign},
+      {"verify",
+       "verify SIGNATURE [--original FILE] [--attached] [--binary] [--zip] [--user ID]\n"
+       "        [--password-file F] [--decrypt] [--trim] [--open] [--to-temp]\n"
+       "        [--hash-alg N] [--enc-alg N] [--pad N]",
+       CmdVerify},
+      {"verify-nse", "verify-nse SIGNATURE --original FILE [--binary]", CmdVerifyNse},
+      {"zip", "zip FILE ARCHIVE [--password-file F]", CmdZip},
+      {"unzip", "unzip ARCHIVE [--password-file F]", CmdUnzip},
   };
   return commands;
 }

@@ -1,0 +1,393 @@
+// vellum sign, verify, verify-nse, zip and unzip: DigitalSign and Zip of the registered
+// library, called through their vtables with the variants the methods expect.
+//
+// Every option the methods know is passed explicitly (never as a missing argument), so the
+// library never meets an omitted value the command could have supplied: the defaults are a
+// detached Base64 signature, the "Personal" store, hash code 0 and encryption code 4.
+#include <cstdlib>
+#include <filesystem>
+#include <ostream>
+
+#include "cli/com_call.h"
+#include "cli/commands.h"
+#include "cli/password.h"
+#include "cli/run.h"
+#include "cli/sign_support.h"
+#include "library/com/bstr.h"
+#include "library/com/variant.h"
+#include "library/platform/error.h"
+#include "library/platform/files.h"
+#include "library/platform/secret.h"
+#include "library/vellum.h"
+
+namespace vellum::cli {
+namespace {
+
+using com::Variant;
+
+// Zeroes a text's bytes in place before its owner frees it.
+void WipeBstr(BSTR text) {
+  if (text == nullptr) return;
+  volatile char* p = reinterpret_cast<char*>(text);
+  for (std::uint32_t i = 0; i < com::SysStringByteLen(text); ++i) p[i] = 0;
+}
+
+// A password as the methods take it (a text variant, or a text), wiped on every way out.
+class SecretVariant {
+ public:
+  explicit SecretVariant(const std::string& utf8) : v_(Variant::Text(utf8)) {}
+  SecretVariant(const SecretVariant&) = delete;
+  SecretVariant& operator=(const SecretVariant&) = delete;
+  ~SecretVariant() {
+    if (v_.type() == com::VT_BSTR) WipeBstr(v_.value().bstrVal);
+  }
+  VARIANT* get() { return v_.get(); }
+
+ private:
+  Variant v_;
+};
+
+class SecretBstr {
+ public:
+  explicit SecretBstr(const std::string& utf8) : b_(utf8) {}
+  SecretBstr(const SecretBstr&) = delete;
+  SecretBstr& operator=(const SecretBstr&) = delete;
+  ~SecretBstr() { WipeBstr(b_.get()); }
+  BSTR* Address() { return b_.Address(); }
+
+ private:
+  com::Bstr b_;
+};
+
+std::optional<std::int32_t> ParseLong(const std::string& text) {
+  try {
+    std::size_t used = 0;
+    const long long value = std::stoll(text, &used);
+    if (used != text.size() || value < INT32_MIN || value > INT32_MAX) return std::nullopt;
+    return static_cast<std::int32_t>(value);
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
+// The value of a numeric option, `fallback` when absent; false (with a message) when it is no
+// number.
+bool NumberOption(Context& ctx, const Options& o, const char* name, std::int32_t fallback,
+                  std::int32_t& value) {
+  value = fallback;
+  auto text = o.Value(name);
+  if (!text) return true;
+  auto parsed = ParseLong(*text);
+  if (!parsed) {
+    ctx.err << "vellum: --" << name << " needs a whole number, not '" << *text << "'\n";
+    return false;
+  }
+  value = *parsed;
+  return true;
+}
+
+// Paths go to the library absolute. It takes the folder of a name from its last separator, so
+// a bare "a.txt" would otherwise fail attached signing and unpack into "/UnZip".
+std::string Absolute(const std::string& path) {
+  std::error_code ec;
+  auto absolute = std::filesystem::absolute(platform::PathFromUtf8(path), ec);
+  return ec ? path : platform::PathToUtf8(absolute);
+}
+
+bool HasPasswordSource(const Context& ctx, const Options& o) {
+  return o.Value("password-file").has_value() || std::getenv("VELLUM_PASSWORD") != nullptr ||
+         InteractiveInput(ctx);
+}
+
+// Reads a password for a command; an exit code when there is none.
+std::optional<int> ReadSecret(Context& ctx, const Options& o, const std::string& prompt,
+                              platform::SecretText& password) {
+  if (!HasPasswordSource(ctx, o)) {
+    ctx.err << "vellum: no password: use --password-file FILE or set VELLUM_PASSWORD\n";
+    return kUsage;
+  }
+  auto read = ReadPassword(ctx, o, prompt);
+  if (!read) return kFailed;
+  password.get() = std::move(*read);
+  platform::Wipe(*read);
+  return std::nullopt;
+}
+
+// The user id and password of sign and verify. Without --user there are no credentials (the
+// library needs both), so no password is asked for. --pad applies the desk's rule, which
+// refuses an id or password that is blank once trimmed, with the desk's own words.
+struct Credentials {
+  std::string user;
+  platform::SecretText password;
+};
+
+std::optional<int> ReadCredentials(Context& ctx, const Options& o, Credentials& c) {
+  auto user = o.Value("user");
+  if (!user) {
+    if (o.Has("password-file") || o.Has("pad")) {
+      ctx.err << "vellum: --password-file and --pad go with --user\n";
+      return kUsage;
+    }
+    return std::nullopt;
+  }
+  std::int32_t pad = 0;
+  if (!NumberOption(ctx, o, "pad", 0, pad)) return kUsage;
+  if (pad < 0 || pad > kLongestPad) {
+    ctx.err << "vellum: --pad takes a length from 0 to " << kLongestPad << "\n";
+    return kUsage;
+  }
+  c.user = *user;
+  if (auto code = ReadSecret(ctx, o, "Password for " + c.user + ": ", c.password)) return code;
+  if (!o.Has("pad")) return std::nullopt;
+  if (TrimBlanks(c.user).empty()) {
+    ctx.err << "Please enter valid UserID. \n";
+    return kUsage;
+  }
+  if (TrimBlanks(c.password.get()).empty()) {
+    ctx.err << "Please enter valid Password. \n";
+    return kUsage;
+  }
+  c.user = PadLikeDesk(c.user, pad);
+  std::string padded = PadLikeDesk(c.password.get(), pad);
+  platform::Wipe(c.password.get());
+  c.password.get() = std::move(padded);
+  platform::Wipe(padded);
+  return std::nullopt;
+}
+
+std::optional<Options> ParseOrUsage(Context& ctx, const std::vector<std::string>& flags,
+                                    const std::vector<std::string>& with_value) {
+  std::string error;
+  auto o = Options::Parse(ctx.args, flags, with_value, error);
+  if (!o) ctx.err << "vellum: " << error << "\n";
+  return o;
+}
+
+bool OnePath(const Options& o, std::size_t count) {
+  if (o.Positional().size() != count) return false;
+  for (const auto& p : o.Positional())
+    if (p.empty()) return false;
+  return true;
+}
+
+bool IsTrue(const VARIANT& v) {
+  return v.vt == com::VT_BOOL && v.boolVal == com::VARIANT_TRUE;
+}
+
+// A details entry is a certificate with its chain, one issuer per CR LF line; on a terminal
+// each entry keeps to one line, its parts joined by "; ".
+std::string DetailLine(const std::string& entry) {
+  std::string line;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = entry.find("\r\n", start);
+    if (!line.empty()) line += "; ";
+    line += entry.substr(start, end == std::string::npos ? end : end - start);
+    if (end == std::string::npos) break;
+    start = end + 2;
+  }
+  return line;
+}
+
+int CallFailed(Context& ctx, const char* method, com::HRESULT hr) {
+  ctx.err << "vellum: " << method << " failed (" << HexHr(hr) << ")\n";
+  return kFailed;
+}
+
+int Sign(Context& ctx) {
+  auto o = ParseOrUsage(ctx, {"attached", "binary", "encrypt", "zip"},
+                        {"store", "suffix", "user", "password-file", "person", "mail", "company",
+                         "hash-alg", "enc-alg", "pad"});
+  if (!o || !OnePath(*o, 1)) return kUsage;
+  std::int32_t hash = 0, encryption = 4;
+  if (!NumberOption(ctx, *o, "hash-alg", 0, hash) ||
+      !NumberOption(ctx, *o, "enc-alg", 4, encryption))
+    return kUsage;
+  Credentials c;
+  if (auto code = ReadCredentials(ctx, *o, c)) return *code;
+
+  auto sign = Create<_DigitalSign>(CLSID_DigitalSign, IID__DigitalSign, "DigitalSign", ctx.err);
+  if (!sign) return kFailed;
+  HostHooks hooks(ctx);
+  if (!hooks.Install()) return kFailed;
+
+  Variant file = Variant::Text(Absolute(o->Positional()[0]));
+  Variant detached = Variant::Bool(!o->Has("attached"));
+  Variant binary = Variant::Bool(o->Has("binary"));
+  Variant store = Variant::Text(o->Value("store").value_or(""));
+  Variant suffix = Variant::Text(o->Value("suffix").value_or(""));
+  Variant message = Variant::Text("");
+  Variant user = Variant::Text(c.user);
+  SecretVariant password(c.password.get());
+  Variant encrypt = Variant::Bool(o->Has("encrypt"));
+  Variant person = Variant::Text(o->Value("person").value_or(""));
+  Variant mail = Variant::Text(o->Value("mail").value_or(""));
+  Variant company = Variant::Text(o->Value("company").value_or(""));
+  Variant hash_alg = Variant::Long(hash);
+  Variant enc_alg = Variant::Long(encryption);
+  Variant result;
+  const bool zip = o->Has("zip");
+  auto method = zip ? &_DigitalSign::SignZipFile : &_DigitalSign::SignFile;
+  com::HRESULT hr =
+      (sign.get()->*method)(file.value(), detached.get(), binary.get(), store.get(), suffix.get(),
+                            message.get(), user.get(), password.get(), encrypt.get(), person.get(),
+                            mail.get(), company.get(), hash_alg.get(), enc_alg.get(), result.get());
+  if (com::Failed(hr)) return CallFailed(ctx, zip ? "SignZipFile" : "SignFile", hr);
+  ctx.out << ForTerminal(message.Utf8()) << "\n";
+  return IsTrue(result.value()) ? kOk : kFailed;
+}
+
+int Verify(Context& ctx) {
+  auto o = ParseOrUsage(ctx, {"attached", "binary", "decrypt", "trim", "open", "to-temp", "zip"},
+                        {"original", "user", "password-file", "hash-alg", "enc-alg", "pad"});
+  if (!o || !OnePath(*o, 1)) return kUsage;
+  const bool attached = o->Has("attached");
+  const bool zip = o->Has("zip");
+  if (o->Has("to-temp") && !attached) {
+    ctx.err << "vellum: --to-temp is for attached signatures (a detached check writes nothing)\n";
+    return kUsage;
+  }
+  if (o->Has("original") && attached) {
+    ctx.err << "vellum: an attached signature carries its own file: it is restored beside the "
+               "signature, or with --to-temp in the temporary folder\n";
+    return kUsage;
+  }
+  if (zip && o->Has("trim")) {
+    ctx.err << "vellum: --trim does not apply to a packed signature\n";
+    return kUsage;
+  }
+  std::int32_t hash = 0, encryption = 4;
+  if (!NumberOption(ctx, *o, "hash-alg", 0, hash) ||
+      !NumberOption(ctx, *o, "enc-alg", 4, encryption))
+    return kUsage;
+  Credentials c;
+  if (auto code = ReadCredentials(ctx, *o, c)) return *code;
+
+  auto sign = Create<_DigitalSign>(CLSID_DigitalSign, IID__DigitalSign, "DigitalSign", ctx.err);
+  if (!sign) return kFailed;
+  HostHooks hooks(ctx);
+  if (!hooks.Install()) return kFailed;
+
+  const std::string signature_path = Absolute(o->Positional()[0]);
+  // In the attached layout the original name only chooses the output folder: any text puts
+  // the restored file beside the signature, the empty text in the temporary folder.
+  std::string original;
+  if (attached)
+    original = o->Has("to-temp") ? "" : signature_path;
+  else if (auto given = o->Value("original"))
+    original = given->empty() ? "" : Absolute(*given);
+
+  Variant signature = Variant::Text(signature_path);
+  Variant detached = Variant::Bool(!attached);
+  Variant binary = Variant::Bool(o->Has("binary"));
+  Variant details;
+  Variant original_name = Variant::Text(original);
+  Variant message = Variant::Text("");
+  Variant open = Variant::Bool(o->Has("open"));
+  Variant user = Variant::Text(c.user);
+  SecretVariant password(c.password.get());
+  Variant decrypt = Variant::Bool(o->Has("decrypt"));
+  Variant hash_alg = Variant::Long(hash);
+  Variant enc_alg = Variant::Long(encryption);
+  Variant trim = Variant::Text(o->Has("trim") ? "Y" : "N");
+  VARIANT_BOOL ok = com::VARIANT_FALSE;
+  com::HRESULT hr =
+      zip ? sign->VerifyZipFile(signature.get(), detached.get(), binary.get(), details.get(),
+                                original_name.get(), message.get(), open.get(), user.get(),
+                                password.get(), decrypt.get(), hash_alg.get(), enc_alg.get(), &ok)
+          : sign->VerifyFile(signature.get(), detached.get(), binary.get(), details.get(),
+                             original_name.get(), message.get(), open.get(), user.get(),
+                             password.get(), decrypt.get(), hash_alg.get(), enc_alg.get(),
+                             trim.get(), &ok);
+  if (com::Failed(hr)) return CallFailed(ctx, zip ? "VerifyZipFile" : "VerifyFile", hr);
+  ctx.out << ForTerminal(message.Utf8()) << "\n";
+  if (ok != com::VARIANT_TRUE) return kFailed;
+  for (const auto& entry : com::ReadTextArray(details.value()))
+    ctx.out << DetailLine(entry) << "\n";
+  return kOk;
+}
+
+int VerifyNse(Context& ctx) {
+  auto o = ParseOrUsage(ctx, {"binary"}, {"original"});
+  if (!o || !OnePath(*o, 1)) return kUsage;
+  auto given = o->Value("original");
+  if (!given) {
+    ctx.err << "vellum: verify-nse needs --original FILE, the file the signature is for\n";
+    return kUsage;
+  }
+  auto sign = Create<_DigitalSign>(CLSID_DigitalSign, IID__DigitalSign, "DigitalSign", ctx.err);
+  if (!sign) return kFailed;
+
+  Variant signature = Variant::Text(Absolute(o->Positional()[0]));
+  Variant binary = Variant::Bool(o->Has("binary"));
+  Variant original = Variant::Text(given->empty() ? "" : Absolute(*given));
+  Variant message = Variant::Text("");
+  VARIANT_BOOL ok = com::VARIANT_FALSE;
+  com::HRESULT hr =
+      sign->VerifyNSEFile(signature.get(), binary.get(), original.get(), message.get(), &ok);
+  if (com::Failed(hr)) return CallFailed(ctx, "VerifyNSEFile", hr);
+  ctx.out << ForTerminal(message.Utf8()) << "\n";
+  return ok == com::VARIANT_TRUE ? kOk : kFailed;
+}
+
+// zip and unzip: the Zip class, whose failures come as message boxes (the hook puts them on
+// standard error).
+int ZipOrUnzip(Context& ctx, bool compress) {
+  auto o = ParseOrUsage(ctx, {}, {"password-file"});
+  if (!o || !OnePath(*o, compress ? 2 : 1)) return kUsage;
+  platform::SecretText secret;
+  if (auto code = ReadSecret(ctx, *o, "Archive password: ", secret)) return *code;
+
+  auto zip = Create<_Zip>(CLSID_Zip, IID__Zip, "Zip", ctx.err);
+  if (!zip) return kFailed;
+  HostHooks hooks(ctx);
+  if (!hooks.Install()) return kFailed;
+
+  com::Bstr first(Absolute(o->Positional()[0]));
+  SecretBstr password(secret.get());
+  VARIANT_BOOL ok = com::VARIANT_FALSE;
+  if (compress) {
+    com::Bstr archive(Absolute(o->Positional()[1]));
+    com::HRESULT hr = zip->ZipFile(first.Address(), archive.Address(), password.Address(), &ok);
+    if (com::Failed(hr)) return CallFailed(ctx, "ZipFile", hr);
+    return ok == com::VARIANT_TRUE ? kOk : kFailed;
+  }
+  // The archive names both the folder the UnZip folder is made in and the archive itself.
+  com::Bstr archive(Absolute(o->Positional()[0]));
+  com::HRESULT hr = zip->UnZipFile(first.Address(), archive.Address(), password.Address(), &ok);
+  if (com::Failed(hr)) return CallFailed(ctx, "UnZipFile", hr);
+  if (ok != com::VARIANT_TRUE) return kFailed;
+  ctx.out << archive.Utf8() << "\n";
+  return kOk;
+}
+
+// Errors of the command's own steps (a conversion of what the library handed back) end the
+// command like a failed call; nothing of the library's is lost by it.
+int Guarded(Context& ctx, int (*command)(Context&)) {
+  try {
+    return command(ctx);
+  } catch (const Error& e) {
+    ctx.err << "vellum: " << e.description() << "\n";
+    return kFailed;
+  }
+}
+
+}  // namespace
+
+int CmdSign(Context& ctx) {
+  return Guarded(ctx, Sign);
+}
+int CmdVerify(Context& ctx) {
+  return Guarded(ctx, Verify);
+}
+int CmdVerifyNse(Context& ctx) {
+  return Guarded(ctx, VerifyNse);
+}
+int CmdZip(Context& ctx) {
+  return Guarded(ctx, [](Context& c) { return ZipOrUnzip(c, true); });
+}
+int CmdUnzip(Context& ctx) {
+  return Guarded(ctx, [](Context& c) { return ZipOrUnzip(c, false); });
+}
+
+}  // namespace vellum::cli

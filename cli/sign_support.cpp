@@ -1,0 +1,103 @@
+#include "cli/sign_support.h"
+
+#include <istream>
+#include <ostream>
+
+#include "cli/com_call.h"
+#include "cli/password.h"
+#include "library/com/client.h"
+#include "library/platform/text.h"
+#include "library/vellum.h"
+
+namespace vellum::cli {
+
+std::string TrimBlanks(std::string_view value) {
+  const auto begin = value.find_first_not_of(' ');
+  if (begin == std::string_view::npos) return {};
+  const auto end = value.find_last_not_of(' ');
+  return std::string(value.substr(begin, end - begin + 1));
+}
+
+std::string PadLikeDesk(std::string_view value, int length) {
+  std::string padded = TrimBlanks(value);
+  const auto units = static_cast<long>(Utf8ToUtf16le(padded).size() / 2);
+  if (units < length) padded.append(static_cast<std::size_t>(length - units), '*');
+  return padded;
+}
+
+std::string ForTerminal(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    out.push_back(text[i]);
+  }
+  return out;
+}
+
+int ChooseOnTerminal(std::istream& in, std::ostream& out, const char* title, const char* prompt,
+                     const VellumCertificateChoice* items, int count) {
+  out << TrimBlanks(title != nullptr ? title : "") << "\n"
+      << (prompt != nullptr ? prompt : "") << "\n";
+  for (int i = 0; i < count; ++i) {
+    out << "  " << (i + 1) << ") " << items[i].subject << "\n"
+        << "     issued by " << items[i].issuer << ", valid to " << items[i].valid_to << "\n";
+  }
+  for (;;) {
+    out << "Certificate number (1-" << count << "; empty line cancels): " << std::flush;
+    std::string line;
+    if (!std::getline(in, line)) {
+      out << "\n";
+      return -1;
+    }
+    line = TrimBlanks(line);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) return -1;
+    // Digits only: "2x" or "+2" is a slip worth asking about again, not a choice.
+    if (line.size() <= 6 && line.find_first_not_of("0123456789") == std::string::npos) {
+      const int chosen = std::stoi(line);
+      if (chosen >= 1 && chosen <= count) return chosen - 1;
+    }
+    out << "No certificate " << line << ".\n";
+  }
+}
+
+HostHooks::~HostHooks() {
+  if (set_ != nullptr) set_(nullptr);
+}
+
+bool HostHooks::Install() {
+  com::HRESULT hr = com::S_OK;
+  auto set = reinterpret_cast<VellumSetHostHooksFn>(
+      com::ServerSymbol(CLSID_DigitalSign, "VellumSetHostHooks", &hr));
+  VellumHostHooks hooks{};
+  hooks.struct_size = sizeof hooks;
+  hooks.context = &ctx_;
+  hooks.message_box = &HostHooks::MessageBox;
+  hooks.choose_certificate = &HostHooks::Choose;
+  if (set == nullptr || set(&hooks) != 0) {
+    ctx_.err << "vellum: the registered library takes no host hooks (" << HexHr(hr) << ")\n";
+    return false;
+  }
+  set_ = set;
+  return true;
+}
+
+void HostHooks::MessageBox(void* context, const char* text) {
+  auto& ctx = *static_cast<Context*>(context);
+  ctx.err << ForTerminal(text != nullptr ? text : "") << "\n";
+}
+
+int HostHooks::Choose(void* context, const char* title, const char* prompt,
+                      const VellumCertificateChoice* items, int count) {
+  auto& ctx = *static_cast<Context*>(context);
+  if (!InteractiveInput(ctx)) {
+    ctx.err << "vellum: " << count
+            << " certificates fit and there is no terminal to choose on; narrow them with "
+               "--person, --mail or --company\n";
+    return -1;
+  }
+  return ChooseOnTerminal(ctx.in, ctx.err, title, prompt, items, count);
+}
+
+}  // namespace vellum::cli

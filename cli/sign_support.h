@@ -1,0 +1,62 @@
+// Pieces of the signing and verifying commands that stand apart from the library calls: the
+// desk's padding of credentials, the terminal certificate chooser, the host hooks, and the
+// shaping of the library's texts for a terminal.
+#pragma once
+
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "cli/context.h"
+#include "library/include/vellum/host.h"
+
+namespace vellum::cli {
+
+// The longest padding --pad accepts. The desk's boxes hold 16 characters and its configured
+// lengths are 10 and 20; anything far beyond that is a typing slip, not a credential.
+inline constexpr int kLongestPad = 1024;
+
+// The desk's rule before it verifies: blanks (U+0020 only) trimmed from both ends, then "*"
+// appended until the text is `length` characters long, counted in UTF-16 code units as the
+// desk's text boxes count them. A text already that long or longer stays as trimmed.
+std::string PadLikeDesk(std::string_view value, int length);
+
+// Removes leading and trailing blanks (U+0020 only, as the desk trims).
+std::string TrimBlanks(std::string_view value);
+
+// The library writes CR LF between the lines of its messages; a Linux terminal or pipe wants
+// LF alone.
+std::string ForTerminal(std::string_view text);
+
+// Lists `items` on `out` under `title` and `prompt`, then reads the number of the choice from
+// `in` (1 to count). Returns the zero-based index, or -1 when the user enters an empty line or
+// input ends. Anything else is asked again.
+int ChooseOnTerminal(std::istream& in, std::ostream& out, const char* title, const char* prompt,
+                     const VellumCertificateChoice* items, int count);
+
+// Installs the command's hooks in the registered library for the length of one command: the
+// library's message boxes are written to the command's standard error, and a certificate
+// choice is asked on the terminal (cancelled when standard input is no terminal). The hooks
+// point at `ctx`, so they are removed again before this object goes away.
+class HostHooks {
+ public:
+  explicit HostHooks(Context& ctx) : ctx_(ctx) {}
+  HostHooks(const HostHooks&) = delete;
+  HostHooks& operator=(const HostHooks&) = delete;
+  ~HostHooks();
+
+  // False (with a message on the command's standard error) when the library's entry point
+  // cannot be found.
+  bool Install();
+
+ private:
+  static void MessageBox(void* context, const char* text);
+  static int Choose(void* context, const char* title, const char* prompt,
+                    const VellumCertificateChoice* items, int count);
+
+  Context& ctx_;
+  VellumSetHostHooksFn set_ = nullptr;
+};
+
+}  // namespace vellum::cli

@@ -1,0 +1,515 @@
+// vellum sign, verify, verify-nse, zip and unzip driven in-process against the library built
+// in the tree, registered into a throwaway registry, with certificates made by `vellum store`
+// in a throwaway store root.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "cli/run.h"
+#include "cli/sign_support.h"
+#include "tests/support/temp_folder.h"
+
+namespace vellum::cli {
+namespace {
+
+using testing::ReadFile;
+using testing::ScopedEnv;
+using testing::TempFolder;
+using testing::WriteFile;
+
+struct Result {
+  int code;
+  std::string out;
+  std::string err;
+};
+
+Result RunCli(const std::vector<std::string>& args, const std::string& input = "") {
+  std::istringstream in(input);
+  std::ostringstream out, err;
+  int code = Run(args, in, out, err);
+  return {code, out.str(), err.str()};
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// ---------------------------------------------------------------------------------------
+// The desk's padding rule, which --pad must reproduce exactly or padded credentials made by
+// the command would never verify at the desk.
+
+TEST(PadLikeDeskTest, TrimsBlanksThenPadsWithStarsToTheLength) {
+  struct Case {
+    const char* value;
+    int length;
+    const char* expected;
+    const char* why;
+  };
+  const Case cases[] = {
+      {"ann", 10, "ann*******", "short values get stars up to the length"},
+      {"ann", 20, "ann*****************", "the desk's second length"},
+      {"  ann  ", 10, "ann*******", "blanks are trimmed before counting"},
+      {"\tann", 5, "\tann*", "only blanks are trimmed, a tab counts"},
+      {"0123456789abcdef", 10, "0123456789abcdef", "longer than the length: unchanged"},
+      {"0123456789abcdef", 20, "0123456789abcdef****", "16 characters padded to 20"},
+      {"0123456789", 10, "0123456789", "exactly the length: unchanged"},
+      {"ann", 0, "ann", "a zero length only trims"},
+      {"J\xC3\xB6rg", 6, "J\xC3\xB6rg**", "a non-ASCII letter is one character, not two bytes"},
+      {"\xF0\x9F\x94\x91k", 5, "\xF0\x9F\x94\x91k**",
+       "a character outside the BMP is two UTF-16 units, as in the desk's box"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(PadLikeDesk(c.value, c.length), c.expected) << c.why;
+}
+
+TEST(ForTerminalTest, TurnsTheLibrarysLineBreaksIntoLineFeeds) {
+  EXPECT_EQ(ForTerminal("File: a\r\nis Verified. \r\n"), "File: a\nis Verified. \n");
+  EXPECT_EQ(ForTerminal("a\rb\n"), "a\rb\n") << "a lone CR is content, not a line break";
+}
+
+// ---------------------------------------------------------------------------------------
+// The terminal chooser: what the user types decides, and nothing but a listed number picks.
+
+TEST(ChooseOnTerminalTest, ReadsANumberAndCancelsOnEmptyLineOrEndOfInput) {
+  const VellumCertificateChoice items[] = {
+      {"CN=Ann Lee, O=Example Ltd", "CN=Example Root", "07/12/2027 10:00:00"},
+      {"CN=Bob Ray", "CN=Bob Ray", "01/01/2030 00:00:00"},
+      {"CN=Cy Po", "CN=Example Root", "02/02/2031 12:30:00"},
+  };
+  struct Case {
+    const char* typed;
+    int expected;
+    const char* why;
+  };
+  const Case cases[] = {
+      {"2\n", 1, "numbers count from 1"},
+      {"  3  \n", 2, "blanks around the number are fine"},
+      {"1\r\n", 0, "a CR from a terminal in raw mode is dropped"},
+      {"\n", -1, "an empty line cancels"},
+      {"", -1, "end of input cancels"},
+      {"x\n0\n4\n-1\n+2\n2\n", 1, "anything but a listed number is asked again"},
+      {"99999999999\n\n", -1, "a huge number is no choice"},
+      {"x\n", -1, "input ending after a slip cancels"},
+  };
+  for (const auto& c : cases) {
+    std::istringstream in(c.typed);
+    std::ostringstream out;
+    EXPECT_EQ(ChooseOnTerminal(in, out, "Sign ", "Please select a certificate to sign /d/a.txt.",
+                               items, 3),
+              c.expected)
+        << c.why;
+    EXPECT_TRUE(Contains(out.str(), "Please select a certificate to sign /d/a.txt.")) << c.why;
+    EXPECT_TRUE(Contains(out.str(), "  2) CN=Bob Ray\n")) << out.str();
+    EXPECT_TRUE(Contains(out.str(), "issued by CN=Example Root, valid to 02/02/2031 12:30:00"))
+        << out.str();
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// Against the registered library.
+
+constexpr const char* kAnn = "CN=Ann Lee, O=Example Ltd, C=GB";
+constexpr const char* kPassword = "s3cret Pw";
+constexpr const char* kWrongPassword = "wr0ng Pw";
+
+class SignCliTest : public ::testing::Test {
+ protected:
+  SignCliTest()
+      : registry_("VELLUM_REGISTRY", tmp_.File("registry.ini")),
+        stores_("VELLUM_STORE_DIR", tmp_.File("stores")),
+        temp_dir_("TMPDIR", tmp_.File("tmp")),
+        password_("VELLUM_PASSWORD", std::nullopt) {}
+
+  void SetUp() override {
+    std::filesystem::create_directory(tmp_.File("tmp"));
+    std::filesystem::create_directory(tmp_.File("in"));
+    ASSERT_EQ(RunCli({"register", VELLUM_TEST_LIBRARY}).code, kOk);
+    Result made = RunCli({"store", "new-certificate", "--subject", kAnn});
+    ASSERT_EQ(made.code, kOk) << made.err;
+    WriteFile(In("a.txt"),
+              "  Pay \xA3"
+              "12 to Ann.\r\n");  // ANSI text with blanks around
+    std::string bytes;
+    for (int i = 0; i < 256; ++i) bytes.push_back(static_cast<char>(i));
+    WriteFile(In("a.bin"), bytes + "x");  // every byte value, odd length
+  }
+
+  std::string In(const std::string& name) const { return tmp_.File("in/" + name); }
+  std::string Temp(const std::string& name) const { return tmp_.File("tmp/" + name); }
+  std::vector<std::string> InNames() const {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(tmp_.File("in")))
+      names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  void UsePassword(const std::string& password) {
+    ::setenv("VELLUM_PASSWORD", password.c_str(), 1);
+  }
+
+  TempFolder tmp_;
+  ScopedEnv registry_;
+  ScopedEnv stores_;
+  ScopedEnv temp_dir_;
+  ScopedEnv password_;
+};
+
+// The message SignFile and SignZipFile give for the default store.
+std::string Signed(const std::string& subject, const std::string& signature) {
+  return " Signed file from Certificate: " + subject +
+         "\n From Current user Store Name: Personal\n\n And Signature saved to file:  " +
+         signature + "\n";
+}
+
+TEST_F(SignCliTest, UsageErrorsExitWithTwoAndTouchNothing) {
+  struct Case {
+    std::vector<std::string> args;
+    std::optional<std::string> password;  // VELLUM_PASSWORD for the case
+    const char* why;
+  };
+  const std::string a = In("a.txt");
+  const std::string sig = In("a_DSignature.txt");
+  const std::vector<Case> cases = {
+      // The command line itself.
+      {{"sign"}, {}, "no file"},
+      {{"sign", a, a}, {}, "two files"},
+      {{"sign", ""}, {}, "an empty name"},
+      {{"sign", a, "--password", "x"}, {}, "passwords are never command-line values"},
+      {{"sign", a, "--store"}, {}, "an option without its value"},
+      {{"sign", a, "--attached=yes"}, {}, "a flag takes no value"},
+      {{"sign", a, "--hash-alg", "sha1"}, {}, "algorithm codes are numbers"},
+      {{"sign", a, "--enc-alg", "4.5"}, {}, "algorithm codes are whole numbers"},
+      {{"sign", a, "--hash-alg", "99999999999"}, {}, "codes are 32-bit"},
+      {{"verify"}, {}, "no signature"},
+      {{"verify", sig, "--to-temp"}, {}, "a detached check restores nothing"},
+      {{"verify", sig, "--attached", "--original", a}, {}, "attached carries its own file"},
+      {{"verify", sig, "--zip", "--trim"}, {}, "VerifyZipFile has no trim flag"},
+      {{"verify", sig, "--suffix", "x"}, {}, "a signing option"},
+      {{"verify-nse", sig}, {}, "verify-nse needs the original"},
+      {{"verify-nse", sig, "--original", a, "--attached"}, {}, "verify-nse is detached only"},
+      {{"zip", a}, {kPassword}, "zip needs an archive"},
+      {{"unzip", a, a}, {kPassword}, "unzip takes one archive"},
+      // Credentials.
+      {{"sign", a, "--user", "ann"}, {}, "a user without any password source"},
+      {{"zip", a, In("a.zip")}, {}, "zip without any password source"},
+      {{"sign", a, "--password-file", In("pw")}, {kPassword}, "a password without a user"},
+      {{"sign", a, "--pad", "10"}, {kPassword}, "padding without a user"},
+      {{"sign", a, "--user", "ann", "--pad", "-1"}, {kPassword}, "a negative length"},
+      {{"sign", a, "--user", "ann", "--pad", "5000"}, {kPassword}, "an absurd length"},
+      {{"verify", sig, "--user", "ann", "--pad", "ten"}, {kPassword}, "a length is a number"},
+  };
+  for (const auto& c : cases) {
+    if (c.password)
+      UsePassword(*c.password);
+    else
+      ::unsetenv("VELLUM_PASSWORD");
+    Result r = RunCli(c.args);
+    EXPECT_EQ(r.code, kUsage) << c.why;
+    EXPECT_TRUE(r.out.empty()) << c.why;
+    EXPECT_FALSE(r.err.empty()) << c.why;
+    EXPECT_EQ(InNames(), (std::vector<std::string>{"a.bin", "a.txt"})) << c.why;
+    EXPECT_FALSE(Contains(r.err, kPassword)) << c.why;
+  }
+}
+
+TEST_F(SignCliTest, PaddingRefusesBlankCredentialsInTheDesksWords) {
+  UsePassword(kPassword);
+  Result blank_user = RunCli({"sign", In("a.txt"), "--user", "   ", "--pad", "10"});
+  EXPECT_EQ(blank_user.code, kUsage);
+  EXPECT_TRUE(Contains(blank_user.err, "Please enter valid UserID. \n")) << blank_user.err;
+  UsePassword("  ");
+  Result blank_password = RunCli({"verify", In("a.txt"), "--user", "ann", "--pad", "10"});
+  EXPECT_EQ(blank_password.code, kUsage);
+  EXPECT_TRUE(Contains(blank_password.err, "Please enter valid Password. \n"))
+      << blank_password.err;
+  EXPECT_EQ(InNames(), (std::vector<std::string>{"a.bin", "a.txt"}));
+}
+
+// One signing and one verification per layout. The restored files must come back byte for
+// byte, and the library's texts reach standard output with LF line ends.
+TEST_F(SignCliTest, EachLayoutSignsAndVerifies) {
+  struct Layout {
+    const char* why;
+    const char* input;                // in the "in" folder
+    std::vector<std::string> sign;    // after the file name
+    const char* signature;            // written beside the input
+    const char* verified;             // what verify gets (the packed copy for --zip)
+    std::vector<std::string> verify;  // after the signature name
+    const char* restored;             // "" when nothing is written; else where
+  };
+  const std::vector<Layout> layouts = {
+      {"detached text",
+       "a.txt",
+       {},
+       "a_DSignature.txt",
+       "a_DSignature.txt",
+       {"--original", In("a.txt")},
+       ""},
+      {"detached binary with credentials and a caller suffix",
+       "a.bin",
+       {"--binary", "--user", "ann", "--suffix", "_Signature.bin"},
+       "a_Signature.bin",
+       "a_Signature.bin",
+       {"--binary", "--user", "ann", "--original", In("a.bin")},
+       ""},
+      {"attached text, restored beside the signature",
+       "a.txt",
+       {"--attached"},
+       "a_ContentSignature.txt",
+       "a_ContentSignature.txt",
+       {"--attached"},
+       "in"},
+      {"attached binary with the credentials hash in front",
+       "a.bin",
+       {"--attached", "--binary", "--user", "ann", "--hash-alg", "5"},
+       "a_ContentSignature.txt",
+       "a_ContentSignature.txt",
+       {"--attached", "--binary", "--user", "ann", "--hash-alg", "5"},
+       "in"},
+      {"attached and encrypted, restored in the temporary folder",
+       "a.txt",
+       {"--attached", "--user", "ann", "--encrypt", "--enc-alg", "3"},
+       "a_ContentSignature.txt",
+       "a_ContentSignature.txt",
+       {"--attached", "--user", "ann", "--decrypt", "--enc-alg", "3", "--to-temp"},
+       "tmp"},
+      {"packed: attached, compressed under the password",
+       "a.txt",
+       {"--zip", "--attached", "--user", "ann", "--encrypt"},
+       "a_ContentSignature.txt",
+       "a_ContentSignature.trel",
+       {"--zip", "--attached", "--user", "ann"},
+       "in"},
+  };
+  UsePassword(kPassword);
+  for (const auto& l : layouts) {
+    SCOPED_TRACE(l.why);
+    const std::string input = In(l.input);
+    const std::string original = ReadFile(input);
+    std::vector<std::string> sign = {"sign", input};
+    sign.insert(sign.end(), l.sign.begin(), l.sign.end());
+    Result s = RunCli(sign);
+    ASSERT_EQ(s.code, kOk) << s.out << s.err;
+    EXPECT_EQ(s.out, Signed(kAnn, In(l.signature)));
+    ASSERT_TRUE(std::filesystem::exists(In(l.verified)));
+
+    // An attached signature must bring its content back by itself.
+    if (*l.restored != '\0') std::filesystem::remove(input);
+    std::vector<std::string> verify = {"verify", In(l.verified)};
+    verify.insert(verify.end(), l.verify.begin(), l.verify.end());
+    Result v = RunCli(verify);
+    ASSERT_EQ(v.code, kOk) << v.out << v.err;
+    // The verdict names the original for a detached check, else the file verified.
+    const std::string named = *l.restored == '\0' ? input : In(l.verified);
+    EXPECT_EQ(v.out.rfind("File: " + named + "\nis Verified. \n", 0), 0u) << v.out;
+    EXPECT_TRUE(Contains(v.out, "\n" + std::string(kAnn) + "\n")) << "the details line";
+    EXPECT_FALSE(Contains(v.out, "\r")) << v.out;
+    if (*l.restored != '\0') {
+      const std::string restored = std::string(l.restored) == "tmp" ? Temp(l.input) : In(l.input);
+      EXPECT_TRUE(Contains(v.out, "\n And Original content written to file: " + restored + "\n"))
+          << v.out;
+      EXPECT_EQ(ReadFile(restored), original);
+      if (restored != input) {  // put the input back for the next layout
+        WriteFile(input, original);
+        std::filesystem::remove(restored);
+      }
+    }
+    EXPECT_FALSE(Contains(s.out + s.err + v.out + v.err, kPassword));
+    for (const auto& name : {l.signature, l.verified}) std::filesystem::remove(In(name));
+    std::filesystem::remove_all(In("UnZip"));
+  }
+}
+
+TEST_F(SignCliTest, VerifyNseChecksAFingerprintAgainstItsFile) {
+  ASSERT_EQ(RunCli({"sign", In("a.bin"), "--binary"}).code, kOk);
+  Result ok = RunCli({"verify-nse", In("a_DSignature.txt"), "--original", In("a.bin"), "--binary"});
+  EXPECT_EQ(ok.code, kOk) << ok.out << ok.err;
+  EXPECT_EQ(ok.out, "File: " + In("a.bin") + "\nis Verified. \n");
+
+  WriteFile(In("a.bin"), ReadFile(In("a.bin")) + "y");
+  Result changed =
+      RunCli({"verify-nse", In("a_DSignature.txt"), "--original", In("a.bin"), "--binary"});
+  EXPECT_EQ(changed.code, kFailed);
+  EXPECT_EQ(changed.out, "Signature or Certificate is not valid. \n");
+}
+
+// A wrong password fails with the library's own reason and restores nothing; the password
+// appears nowhere in what the command prints.
+TEST_F(SignCliTest, WrongCredentialsFailAndRestoreNothing) {
+  struct Case {
+    const char* why;
+    std::vector<std::string> sign;
+    const char* verified;
+    std::vector<std::string> verify;
+    const char* out;
+    const char* err_part;  // "" when standard error has nothing to say
+  };
+  const std::vector<Case> cases = {
+      {"detached: the hash in front of the data differs",
+       {"--user", "ann"},
+       "a_DSignature.txt",
+       {"--user", "ann", "--original", In("a.txt")},
+       "Signature or Certificate is not valid. \n",
+       ""},
+      {"attached: the carried hash differs",
+       {"--attached", "--user", "ann"},
+       "a_ContentSignature.txt",
+       {"--attached", "--user", "ann"},
+       "Verification fails.\nReason: UserID or Password is incorrect.\n",
+       ""},
+      {"attached and encrypted: the message does not decrypt",
+       {"--attached", "--user", "ann", "--encrypt"},
+       "a_ContentSignature.txt",
+       {"--attached", "--user", "ann", "--decrypt"},
+       "Signature or Certificate is not valid .\n",
+       ""},
+      {"packed: the archive does not open; its message box goes to standard error",
+       {"--zip", "--attached", "--user", "ann", "--encrypt"},
+       "a_ContentSignature.trel",
+       {"--zip", "--attached", "--user", "ann"},
+       "Can't Unzip the file.\n",
+       "The password does not match with the original password.\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    UsePassword(kPassword);
+    std::vector<std::string> sign = {"sign", In("a.txt")};
+    sign.insert(sign.end(), c.sign.begin(), c.sign.end());
+    ASSERT_EQ(RunCli(sign).code, kOk);
+    // An attached check must not restore anything, so the original is moved out of its way.
+    const bool attached =
+        std::find(c.verify.begin(), c.verify.end(), "--attached") != c.verify.end();
+    if (attached) std::filesystem::rename(In("a.txt"), tmp_.File("a.txt.kept"));
+    const auto before = InNames();
+
+    UsePassword(kWrongPassword);
+    std::vector<std::string> verify = {"verify", In(c.verified)};
+    verify.insert(verify.end(), c.verify.begin(), c.verify.end());
+    Result v = RunCli(verify);
+    EXPECT_EQ(v.code, kFailed);
+    EXPECT_EQ(v.out, c.out);
+    EXPECT_TRUE(Contains(v.err, c.err_part)) << v.err;
+    std::filesystem::remove_all(In("UnZip"));
+    EXPECT_EQ(InNames(), before) << "nothing restored";
+    EXPECT_FALSE(Contains(v.out + v.err, kWrongPassword));
+    EXPECT_FALSE(Contains(v.out + v.err, kPassword));
+
+    if (attached) std::filesystem::rename(tmp_.File("a.txt.kept"), In("a.txt"));
+    for (const auto& name : InNames())
+      if (name != "a.txt" && name != "a.bin") std::filesystem::remove(In(name));
+  }
+}
+
+// The desk pads before it verifies; a signature made with --pad must verify at the desk's
+// padding and with the padded texts typed out in full, and not without the padding.
+TEST_F(SignCliTest, PaddedCredentialsMatchTheDesksPadding) {
+  UsePassword("  pw ");  // blanks are trimmed before padding, as the desk trims its box
+  Result s = RunCli({"sign", In("a.txt"), "--attached", "--user", " ann", "--pad", "10"});
+  ASSERT_EQ(s.code, kOk) << s.out << s.err;
+  const std::string sig = In("a_ContentSignature.txt");
+
+  Result desk = RunCli({"verify", sig, "--attached", "--user", "ann", "--pad", "10", "--to-temp"});
+  EXPECT_EQ(desk.code, kOk) << desk.out;
+
+  WriteFile(tmp_.File("pw"), "pw********\n");
+  ::unsetenv("VELLUM_PASSWORD");
+  Result spelled = RunCli({"verify", sig, "--attached", "--user", "ann*******", "--password-file",
+                           tmp_.File("pw"), "--to-temp"});
+  EXPECT_EQ(spelled.code, kOk) << spelled.out;
+
+  UsePassword("pw");
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"verify", sig, "--attached", "--user", "ann", "--to-temp"},
+           {"verify", sig, "--attached", "--user", "ann", "--pad", "20", "--to-temp"}}) {
+    Result wrong = RunCli(args);
+    EXPECT_EQ(wrong.code, kFailed) << args.back();
+    EXPECT_EQ(wrong.out, "Verification fails.\nReason: UserID or Password is incorrect.\n");
+  }
+}
+
+TEST_F(SignCliTest, SeveralCertificatesWithoutATerminalCancelTheChoice) {
+  ASSERT_EQ(RunCli({"store", "new-certificate", "--subject", "CN=Bob Ray, O=Other Ltd"}).code, kOk);
+  Result cancelled = RunCli({"sign", In("a.txt")});
+  EXPECT_EQ(cancelled.code, kFailed);
+  EXPECT_EQ(cancelled.out,
+            " Signing process cancelled because, Certificate selection dialog was canceled. \n");
+  EXPECT_TRUE(Contains(cancelled.err, "no terminal")) << cancelled.err;
+  EXPECT_EQ(InNames(), (std::vector<std::string>{"a.bin", "a.txt"}));
+
+  Result narrowed = RunCli({"sign", In("a.txt"), "--person", "Bob"});
+  EXPECT_EQ(narrowed.code, kOk) << narrowed.out;
+  EXPECT_EQ(narrowed.out, Signed("CN=Bob Ray, O=Other Ltd", In("a_DSignature.txt")));
+}
+
+TEST_F(SignCliTest, SigningFailuresExitWithOneAndWriteNothing) {
+  Result missing = RunCli({"sign", In("gone.txt")});
+  EXPECT_EQ(missing.code, kFailed);
+  EXPECT_EQ(missing.out,
+            "File specified to sign can't accessed or any other file access problem occured\n"
+            "Desc.File: " +
+                In("gone.txt") + " does not Exist.\n");
+
+  Result empty_store = RunCli({"sign", In("a.txt"), "--store", "Nobody"});
+  EXPECT_EQ(empty_store.code, kFailed);
+  EXPECT_EQ(empty_store.out, " No signing certificate / store can be found. \n");
+
+  Result unwritable = RunCli({"sign", In("a.txt"), "--suffix", "/no/such/folder/x.sig"});
+  EXPECT_EQ(unwritable.code, kFailed);
+  EXPECT_TRUE(Contains(unwritable.out, "Digital Signature created can't be put into file : "))
+      << unwritable.out;
+  EXPECT_EQ(InNames(), (std::vector<std::string>{"a.bin", "a.txt"}));
+}
+
+// The library takes a folder from a name's last separator, so bare names must reach it whole.
+TEST_F(SignCliTest, NamesRelativeToTheWorkingFolderWork) {
+  const auto before = std::filesystem::current_path();
+  std::filesystem::current_path(tmp_.File("in"));
+  Result s = RunCli({"sign", "a.txt", "--attached"});
+  UsePassword(kPassword);
+  Result z = RunCli({"zip", "a.bin", "a.zip"});
+  Result u = RunCli({"unzip", "a.zip"});
+  std::filesystem::current_path(before);
+  EXPECT_EQ(s.code, kOk) << s.out;
+  EXPECT_EQ(s.out, Signed(kAnn, In("a_ContentSignature.txt")));
+  EXPECT_EQ(z.code, kOk) << z.err;
+  EXPECT_EQ(u.code, kOk) << u.err;
+  EXPECT_EQ(u.out, In("UnZip/a.bin") + "\n");
+}
+
+TEST_F(SignCliTest, ZipAndUnzipUnderAPassword) {
+  WriteFile(tmp_.File("pw"), std::string(kPassword) + "\n");
+  Result z = RunCli({"zip", In("a.bin"), In("a.zip"), "--password-file", tmp_.File("pw")});
+  ASSERT_EQ(z.code, kOk) << z.err;
+  EXPECT_TRUE(z.out.empty());
+
+  UsePassword(kWrongPassword);
+  Result wrong = RunCli({"unzip", In("a.zip")});
+  EXPECT_EQ(wrong.code, kFailed);
+  EXPECT_TRUE(wrong.out.empty());
+  EXPECT_EQ(wrong.err, "The password does not match with the original password.\n");
+  EXPECT_FALSE(std::filesystem::exists(In("UnZip/a.bin")));
+
+  Result u = RunCli({"unzip", In("a.zip"), "--password-file", tmp_.File("pw")});
+  ASSERT_EQ(u.code, kOk) << u.err;
+  EXPECT_EQ(u.out, In("UnZip/a.bin") + "\n");
+  EXPECT_EQ(ReadFile(In("UnZip/a.bin")), ReadFile(In("a.bin")));
+
+  Result no_input = RunCli({"zip", In("gone"), In("b.zip"), "--password-file", tmp_.File("pw")});
+  EXPECT_EQ(no_input.code, kFailed);
+  EXPECT_FALSE(no_input.err.empty()) << "the Zip message box reaches standard error";
+  EXPECT_FALSE(std::filesystem::exists(In("b.zip")));
+}
+
+TEST_F(SignCliTest, AnUnregisteredLibraryIsReported) {
+  ASSERT_EQ(RunCli({"unregister"}).code, kOk);
+  for (const auto& command : {"sign", "verify", "unzip"}) {
+    UsePassword(kPassword);
+    Result r = RunCli({command, In("a.txt")});
+    EXPECT_EQ(r.code, kFailed) << command;
+    EXPECT_TRUE(Contains(r.err, "vellum register")) << r.err;
+  }
+}
+
+}  // namespace
+}  // namespace vellum::cli
