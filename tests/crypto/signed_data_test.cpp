@@ -14,7 +14,6 @@
 namespace vellum::crypto {
 namespace {
 
-using testing::CertOptions;
 using testing::kDay;
 using testing::MakeCert;
 using testing::PutInStore;

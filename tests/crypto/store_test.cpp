@@ -13,7 +13,6 @@
 namespace vellum::crypto {
 namespace {
 
-using testing::CertOptions;
 using testing::kDay;
 using testing::MakeCert;
 using testing::PutInStore;
@@ -78,7 +77,7 @@ TEST_F(StoreTest, EveryFileFormPairsCertificatesWithTheirKeys) {
   PutInStore("My", bare, StoreFormat::kPemNoKey);
   testing::WriteFile(tmp_.File("My/zz_stray.key"), stray.KeyPem());  // matches no certificate
   testing::WriteFile(tmp_.File("My/damaged.pem"), "-----BEGIN CERTIFICATE-----\nAAAA\n");
-  testing::WriteFile(tmp_.File("My/random.der"), "\x30\x82\x01\x00 not a certificate");
+  testing::WriteFile(tmp_.File("My/random.der"), std::string("\x30\x82\x01\x00 not a cert", 15));
   testing::WriteFile(tmp_.File("My/readme.txt"), pem.Pem());   // not a store file name
   std::filesystem::create_directory(tmp_.File("My/sub.pem"));  // a folder, not a file
 
