@@ -245,6 +245,20 @@ std::vector<std::string> SigningTest::List(const std::string& folder) const {
   return names;
 }
 
+std::string SigningTest::Sign(const std::string& input, bool detached, bool binary,
+                              const std::string& user, const std::string& password, bool encrypt) {
+  SignCall sign(input);
+  sign.detached = com::Variant::Bool(detached);
+  sign.binary = com::Variant::Bool(binary);
+  sign.user = com::Variant::Text(user);
+  sign.password = com::Variant::Text(password);
+  sign.encrypt = com::Variant::Bool(encrypt);
+  const bool ok = CallSignFile(sign);
+  EXPECT_TRUE(ok) << sign.Message();
+  if (!ok) return "";
+  return input.substr(0, input.rfind('.')) + sign.Extension();
+}
+
 int SigningTest::Openssl(const std::string& args) {
   std::string log;
   const int rc =

@@ -143,6 +143,11 @@ class SigningTest : public ::testing::Test {
   // Names in work/<folder> ("" for work itself), sorted.
   std::vector<std::string> List(const std::string& folder = "") const;
 
+  // Signs `input` with SignFile and returns the signature file's path (empty on failure).
+  std::string Sign(const std::string& input, bool detached, bool binary = false,
+                   const std::string& user = "", const std::string& password = "",
+                   bool encrypt = false);
+
   // Runs openssl in the work folder; 0 on success (the log goes to stderr on failure).
   int Openssl(const std::string& args);
 
