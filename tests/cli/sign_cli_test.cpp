@@ -2,6 +2,9 @@
 // in the tree, registered into a throwaway registry, with certificates made by `vellum store`
 // in a throwaway store root.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -440,6 +443,89 @@ TEST_F(SignCliTest, SeveralCertificatesWithoutATerminalCancelTheChoice) {
   Result narrowed = RunCli({"sign", In("a.txt"), "--person", "Bob"});
   EXPECT_EQ(narrowed.code, kOk) << narrowed.out;
   EXPECT_EQ(narrowed.out, Signed("CN=Bob Ray, O=Other Ltd", In("a_DSignature.txt")));
+}
+
+// The chooser on a real terminal: the command runs as its own program on a pseudo-terminal,
+// answers the listing with what the user types, and waits for nothing more.
+struct TerminalRun {
+  int code = -1;
+  std::string screen;
+};
+
+// Reads from `fd` into `screen` until `until` shows (or, when empty, the end of output).
+bool ReadScreen(int fd, std::string& screen, const std::string& until) {
+  for (;;) {
+    if (!until.empty() && Contains(screen, until)) return true;
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 20000) <= 0) return false;  // nothing for 20 s: the command hangs
+    char buffer[4096];
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n <= 0) return until.empty();  // EIO once the command has exited
+    screen.append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+TerminalRun RunOnTerminal(const std::vector<std::string>& args, const std::string& typed) {
+  std::vector<char*> argv;
+  std::string program = VELLUM_TEST_COMMAND;
+  argv.push_back(program.data());
+  std::vector<std::string> copies = args;
+  for (auto& a : copies) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  int fd = -1;
+  const pid_t pid = ::forkpty(&fd, nullptr, nullptr, nullptr);
+  if (pid == 0) {
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  TerminalRun run;
+  if (pid < 0) return run;
+  if (ReadScreen(fd, run.screen, "empty line cancels): ")) {
+    (void)::write(fd, typed.data(), typed.size());
+    ReadScreen(fd, run.screen, "");
+  }
+  ::close(fd);
+  int status = 0;
+  if (::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) run.code = WEXITSTATUS(status);
+  return run;
+}
+
+TEST_F(SignCliTest, SeveralCertificatesOnATerminalAreOfferedForChoice) {
+  ASSERT_EQ(RunCli({"store", "new-certificate", "--subject", "CN=Bob Ray, O=Other Ltd"}).code, kOk);
+  struct Case {
+    const char* typed;
+    const char* chosen;  // the number that decides; "" when cancelled
+    const char* why;
+  };
+  const Case cases[] = {
+      {"\n", "", "an empty line cancels"},
+      {"7\n1\n", "1", "a number out of the list is asked again"},
+      {"2\n", "2", "the second certificate listed"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    TerminalRun run = RunOnTerminal({"sign", In("a.txt")}, c.typed);
+    EXPECT_TRUE(Contains(run.screen, "Please select a certificate to sign " + In("a.txt") + "."))
+        << run.screen;
+    EXPECT_TRUE(Contains(run.screen, ") CN=Bob Ray, O=Other Ltd\r\n")) << run.screen;
+    EXPECT_TRUE(Contains(run.screen, std::string(") ") + kAnn + "\r\n")) << run.screen;
+    if (*c.chosen == '\0') {
+      EXPECT_EQ(run.code, kFailed) << run.screen;
+      EXPECT_TRUE(Contains(run.screen, "Certificate selection dialog was canceled.")) << run.screen;
+      EXPECT_EQ(InNames(), (std::vector<std::string>{"a.bin", "a.txt"}));
+      continue;
+    }
+    EXPECT_EQ(run.code, kOk) << run.screen;
+    // The signer is the certificate listed under the number that was typed.
+    const std::string mark = std::string("  ") + c.chosen + ") ";
+    const auto at = run.screen.find(mark);
+    ASSERT_NE(at, std::string::npos) << run.screen;
+    const auto from = at + mark.size();
+    const std::string subject = run.screen.substr(from, run.screen.find("\r\n", from) - from);
+    EXPECT_TRUE(Contains(run.screen, " Signed file from Certificate: " + subject + "\r\n"))
+        << run.screen;
+    std::filesystem::remove(In("a_DSignature.txt"));
+  }
 }
 
 TEST_F(SignCliTest, SigningFailuresExitWithOneAndWriteNothing) {
