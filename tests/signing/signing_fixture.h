@@ -148,8 +148,9 @@ class SigningTest : public ::testing::Test {
                    const std::string& user = "", const std::string& password = "",
                    bool encrypt = false);
 
-  // Runs openssl in the work folder; 0 on success (the log goes to stderr on failure).
-  int Openssl(const std::string& args);
+  // Runs openssl in the work folder; 0 on success. The log goes to stderr on an unexpected
+  // failure (`expect_failure` false).
+  int Openssl(const std::string& args, bool expect_failure = false);
 
   // The success text of the signing methods.
   static std::string SignedText(const std::string& signature_file, const std::string& store = "",
