@@ -54,13 +54,13 @@ TEST_F(SigningByName, SignAndVerifyAttachedWriteBackIntoTheCallersVariables) {
   Variant user = Variant::Text(""), password = Variant::Text(""), encrypt = Variant::Bool(false);
   Variant person = Variant::Text(""), mail = Variant::Text(""), company = Variant::Text("");
   // HashAlgorithm and EncryptionAlgorithm are left out: without credentials they are not read.
-  const Variant signed_ok = Call(
-      "SignFile", {name.value(), Variant::RefTo(detached.get()).value(),
-                   Variant::RefTo(binary.get()).value(), Variant::RefTo(store.get()).value(),
-                   Variant::RefTo(suffix.get()).value(), Variant::RefTo(message.get()).value(),
-                   Variant::RefTo(user.get()).value(), Variant::RefTo(password.get()).value(),
-                   Variant::RefTo(encrypt.get()).value(), Variant::RefTo(person.get()).value(),
-                   Variant::RefTo(mail.get()).value(), Variant::RefTo(company.get()).value()});
+  const Variant signed_ok =
+      Call("SignFile", {name.value(), Variant::RefTo(detached.get()).value(),
+                        Variant::RefTo(binary.get()).value(), Variant::RefTo(store.get()).value(),
+                        Variant::RefTo(suffix.get()).value(), Variant::RefTo(message.get()).value(),
+                        Variant::RefTo(user.get()).value(), Variant::RefTo(password.get()).value(),
+                        Variant::RefTo(encrypt.get()).value(), Variant::RefTo(person.get()).value(),
+                        Variant::RefTo(mail.get()).value(), Variant::RefTo(company.get()).value()});
   EXPECT_TRUE(IsTrue(signed_ok));
   const std::string signature = W("in/a_ContentSignature.txt");
   EXPECT_EQ(SignCall::Text(message), SignedText(signature));
@@ -71,12 +71,11 @@ TEST_F(SigningByName, SignAndVerifyAttachedWriteBackIntoTheCallersVariables) {
   Variant open = Variant::Bool(false);
   // bDecryptFile, the algorithms and sTrim are left out.
   const Variant verified = Call(
-      "VerifyFile",
-      {Variant::RefTo(fingerprint.get()).value(), Variant::RefTo(detached.get()).value(),
-       Variant::RefTo(binary.get()).value(), Variant::RefTo(details.get()).value(),
-       Variant::RefTo(original.get()).value(), Variant::RefTo(verify_err.get()).value(),
-       Variant::RefTo(open.get()).value(), Variant::RefTo(user.get()).value(),
-       Variant::RefTo(password.get()).value()});
+      "VerifyFile", {Variant::RefTo(fingerprint.get()).value(),
+                     Variant::RefTo(detached.get()).value(), Variant::RefTo(binary.get()).value(),
+                     Variant::RefTo(details.get()).value(), Variant::RefTo(original.get()).value(),
+                     Variant::RefTo(verify_err.get()).value(), Variant::RefTo(open.get()).value(),
+                     Variant::RefTo(user.get()).value(), Variant::RefTo(password.get()).value()});
   EXPECT_TRUE(IsTrue(verified));
   EXPECT_EQ(SignCall::Text(original), W("in/a.txt"));
   EXPECT_EQ(SignCall::Text(verify_err),
@@ -95,11 +94,11 @@ TEST_F(SigningByName, NamedArgumentsAndFailureTexts) {
   Variant binary = Variant::Bool(true);
   Variant original = Variant::Text("  " + input);
   Variant verify_err = Variant::Text("");
-  const Variant ok = Call(
-      "VerifyNSEFile",
-      {Variant::RefTo(fingerprint.get()).value(), Variant::RefTo(binary.get()).value()},
-      {{"VerifyErr", Variant::RefTo(verify_err.get()).value()},
-       {"sOriginalFName", Variant::RefTo(original.get()).value()}});
+  const Variant ok =
+      Call("VerifyNSEFile",
+           {Variant::RefTo(fingerprint.get()).value(), Variant::RefTo(binary.get()).value()},
+           {{"VerifyErr", Variant::RefTo(verify_err.get()).value()},
+            {"sOriginalFName", Variant::RefTo(original.get()).value()}});
   EXPECT_TRUE(IsTrue(ok));
   EXPECT_EQ(SignCall::Text(verify_err), "File: " + input + kCrLf + "is Verified. ");
   EXPECT_EQ(SignCall::Text(original), input) << "written back trimmed";
@@ -108,10 +107,10 @@ TEST_F(SigningByName, NamedArgumentsAndFailureTexts) {
   Variant missing = Variant::Text(W("missing.txt"));
   Variant message = Variant::Text("");
   Variant detached = Variant::Bool(true), text = Variant::Bool(false);
-  const Variant failed = Call(
-      "SignFile", {missing.value(), Variant::RefTo(detached.get()).value(),
-                   Variant::RefTo(text.get()).value(), Variant::Text("").value(),
-                   Variant::Text("").value(), Variant::RefTo(message.get()).value()});
+  const Variant failed =
+      Call("SignFile", {missing.value(), Variant::RefTo(detached.get()).value(),
+                        Variant::RefTo(text.get()).value(), Variant::Text("").value(),
+                        Variant::Text("").value(), Variant::RefTo(message.get()).value()});
   EXPECT_TRUE(IsFalse(failed));
   // With sUseriD left out the comparison with the empty text is the first step that fails.
   EXPECT_EQ(SignCall::Text(message), "Last Success: .Type mismatch");

@@ -34,6 +34,10 @@ const std::vector<FileCase>& Files() {
       {"all256.bin", AllByteValues()},
       // Line ends are content, not formatting.
       {"crlf.txt", "first line\r\nsecond line \xE9\r\n\r\nthird \x80 line\r\n"},
+      // A name beyond ASCII: carried as text, restored under the same name.
+      {"Gr\xC3\xBC\xC3\x9F"
+       "e \xE2\x82\xAC.txt",
+       "umlauts"},
       // The longest name the two-digit trailer can carry.
       {std::string(95, 'n') + ".txt", "ninety-nine"},
   };

@@ -73,6 +73,22 @@ std::string CredentialsHash(const std::string& user, const std::string& password
   return hex;
 }
 
+// Standard Base64 of any line layout back to bytes.
+Bytes DecodeBase64(const std::string& text) {
+  std::string compact;
+  for (char c : text)
+    if (c != '\r' && c != '\n' && c != ' ') compact += c;
+  Bytes out(compact.size() / 4 * 3 + 3, '\0');
+  const int n = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                                reinterpret_cast<const unsigned char*>(compact.data()),
+                                static_cast<int>(compact.size()));
+  EXPECT_GE(n, 0) << "not Base64";
+  std::size_t padding = 0;
+  while (padding < compact.size() && compact[compact.size() - 1 - padding] == '=') ++padding;
+  out.resize(n < 0 ? 0 : static_cast<std::size_t>(n) - padding);
+  return out;
+}
+
 std::string Digits(std::size_t length) {
   char text[8];
   std::snprintf(text, sizeof text, "%02zu", length);

@@ -112,6 +112,27 @@ TEST_F(VerifyMessages, OwnStepFailuresByStage) {
   EXPECT_EQ(blocked.Original(), W("w/b.txt")) << "the path was written back before the failure";
   EXPECT_EQ(testing::ReadFile(W("w/b.txt/inside")), "kept");
   EXPECT_EQ(List("w"), (std::vector<std::string>{"b.txt", "b_ContentSignature.txt"}));
+  EXPECT_TRUE(fs::is_empty(TempPath()));
+
+  // Stage 4 on the temporary-folder road: the temporary folder is a regular file.
+  const std::string file_as_tmp = Put("tmpfile", "not a folder");
+  {
+    testing::ScopedEnv tmpdir("TMPDIR", file_as_tmp);
+    VerifyCall to_temp(attached);
+    to_temp.detached = com::Variant::Bool(false);
+    EXPECT_FALSE(CallVerifyFile(to_temp));
+    const std::string cant_temp =
+        "Can't create/write File: " + file_as_tmp + "/b.txt. " + kCrLf + "Reason: ";
+    EXPECT_EQ(to_temp.Message().substr(0, cant_temp.size()), cant_temp);
+    EXPECT_EQ(testing::ReadFile(file_as_tmp), "not a folder");
+  }
+
+  // Stage 2 again: a folder where the signature file should be.
+  VerifyCall folder_signature(W("w"));
+  folder_signature.original = com::Variant::Text(input);
+  EXPECT_FALSE(CallVerifyFile(folder_signature));
+  EXPECT_EQ(folder_signature.Message(), "Signature File Not Found " + kCrLf +
+                                            "Or Can't Be Accessed for Original file : " + input);
 
   // Stages 0 and 3: the earlier message, then the problem. A hash code that is no number
   // cannot be compared with zero.
@@ -291,6 +312,21 @@ TEST_F(VerifyMessages, OpeningAfterVerification) {
   EXPECT_EQ(opened_, std::vector<std::string>{input});
 }
 
+// Both sides sign the hash followed by the data for every name, "PDF" in it or not.
+TEST_F(VerifyMessages, CredentialsWithPdfInThePath) {
+  for (const char* name : {"pdf.In/report.PDF", "x/a.pdf", "y/Pdf"}) {
+    SCOPED_TRACE(name);
+    const std::string input = Put(name, "%PDF-1.4 data");
+    const std::string detached = Sign(input, true, true, "ann", "pw");
+    VerifyCall verify(detached);
+    verify.binary = com::Variant::Bool(true);
+    verify.original = com::Variant::Text(input);
+    verify.user = com::Variant::Text("ann");
+    verify.password = com::Variant::Text("pw");
+    EXPECT_TRUE(CallVerifyFile(verify)) << verify.Message();
+  }
+}
+
 // Credentials count only when both parts are given; a layout flag that is neither True nor
 // False is refused with a text and writes nothing.
 TEST_F(VerifyMessages, HalfCredentialsAndUnknownLayout) {
@@ -303,6 +339,15 @@ TEST_F(VerifyMessages, HalfCredentialsAndUnknownLayout) {
     verify.password = com::Variant::Text(password);
     EXPECT_TRUE(CallVerifyFile(verify)) << verify.Message();
   }
+  // bBinaryEncoding is converted, not compared: a check box's 1 reads as True.
+  const std::string binary = Sign(Put("b.bin", "binary"), true, true);
+  VerifyCall one(binary);
+  one.original = com::Variant::Text(W("b.bin"));
+  one.binary = com::Variant::Short(1);
+  EXPECT_TRUE(CallVerifyFile(one)) << one.Message();
+  fs::remove(W("b.bin"));
+  fs::remove(binary);
+
   VerifyCall neither(detached);
   neither.original = com::Variant::Text(input);
   neither.detached = com::Variant::Short(1);
