@@ -136,13 +136,14 @@ std::optional<int> ReadCredentials(Context& ctx, const Options& o, Credentials& 
     ctx.err << "vellum: --pad takes a length from 0 to " << kLongestPad << "\n";
     return kUsage;
   }
-  c.user = *user;
-  if (auto code = ReadSecret(ctx, o, "Password for " + c.user + ": ", c.password)) return code;
-  if (!o.Has("pad")) return std::nullopt;
-  if (TrimBlanks(c.user).empty()) {
+  const bool padded_like_desk = o.Has("pad");
+  if (padded_like_desk && TrimBlanks(*user).empty()) {
     ctx.err << "Please enter valid UserID. \n";
     return kUsage;
   }
+  c.user = *user;
+  if (auto code = ReadSecret(ctx, o, "Password for " + c.user + ": ", c.password)) return code;
+  if (!padded_like_desk) return std::nullopt;
   if (TrimBlanks(c.password.get()).empty()) {
     ctx.err << "Please enter valid Password. \n";
     return kUsage;
@@ -163,7 +164,7 @@ std::optional<Options> ParseOrUsage(Context& ctx, const std::vector<std::string>
   return o;
 }
 
-bool OnePath(const Options& o, std::size_t count) {
+bool PathsGiven(const Options& o, std::size_t count) {
   if (o.Positional().size() != count) return false;
   for (const auto& p : o.Positional())
     if (p.empty()) return false;
@@ -198,7 +199,7 @@ int Sign(Context& ctx) {
   auto o = ParseOrUsage(ctx, {"attached", "binary", "encrypt", "zip"},
                         {"store", "suffix", "user", "password-file", "person", "mail", "company",
                          "hash-alg", "enc-alg", "pad"});
-  if (!o || !OnePath(*o, 1)) return kUsage;
+  if (!o || !PathsGiven(*o, 1)) return kUsage;
   std::int32_t hash = 0, encryption = 4;
   if (!NumberOption(ctx, *o, "hash-alg", 0, hash) ||
       !NumberOption(ctx, *o, "enc-alg", 4, encryption))
@@ -240,7 +241,7 @@ int Sign(Context& ctx) {
 int Verify(Context& ctx) {
   auto o = ParseOrUsage(ctx, {"attached", "binary", "decrypt", "trim", "open", "to-temp", "zip"},
                         {"original", "user", "password-file", "hash-alg", "enc-alg", "pad"});
-  if (!o || !OnePath(*o, 1)) return kUsage;
+  if (!o || !PathsGiven(*o, 1)) return kUsage;
   const bool attached = o->Has("attached");
   const bool zip = o->Has("zip");
   if (o->Has("to-temp") && !attached) {
@@ -309,7 +310,7 @@ int Verify(Context& ctx) {
 
 int VerifyNse(Context& ctx) {
   auto o = ParseOrUsage(ctx, {"binary"}, {"original"});
-  if (!o || !OnePath(*o, 1)) return kUsage;
+  if (!o || !PathsGiven(*o, 1)) return kUsage;
   auto given = o->Value("original");
   if (!given) {
     ctx.err << "vellum: verify-nse needs --original FILE, the file the signature is for\n";
@@ -334,7 +335,7 @@ int VerifyNse(Context& ctx) {
 // standard error).
 int ZipOrUnzip(Context& ctx, bool compress) {
   auto o = ParseOrUsage(ctx, {}, {"password-file"});
-  if (!o || !OnePath(*o, compress ? 2 : 1)) return kUsage;
+  if (!o || !PathsGiven(*o, compress ? 2 : 1)) return kUsage;
   platform::SecretText secret;
   if (auto code = ReadSecret(ctx, *o, "Archive password: ", secret)) return *code;
 
