@@ -118,7 +118,8 @@ namespace {
 
 bool SignWith(SignCall& c, bool zip) {
   auto sign = MakeDigitalSign();
-  com::Variant result = com::Variant::Text("untouched");
+  // [out, retval]: the callee writes without clearing, as for any out-parameter.
+  com::Variant result;
   VARIANT input = c.input.value();  // by value: the callee borrows it
   auto method = zip ? &_DigitalSign::SignZipFile : &_DigitalSign::SignFile;
   EXPECT_EQ(
