@@ -1,0 +1,62 @@
+// Reading Config.ini with hostile content: any bytes (not UTF-8, binary junk, lines without
+// "=", huge numbers) end in the settings or in the one "can't read" box, never in a crash.
+#include <stdlib.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "desk/desk_ui.h"
+#include "desk/vellum_module.h"
+#include "library/platform/files.h"
+
+namespace {
+
+void Check(bool condition) {
+  if (!condition) std::abort();
+}
+
+// Counts the boxes instead of showing them; the only one ReadConfig may show is its failure.
+class CountingUi : public vellum::desk::DeskUi {
+ public:
+  void ShowBox(QWidget*, const QString& text, Icon, const QString&) override {
+    Check(text == QStringLiteral("Can't read 'Config.ini' file"));
+    ++boxes;
+  }
+  void RunModal(QDialog&) override { Check(false); }
+  int boxes = 0;
+};
+
+struct ProgramFolder {
+  std::string path;
+  ProgramFolder() {
+    path = vellum::platform::TempFolder() + "/vellum-fuzz-XXXXXX";
+    Check(::mkdtemp(path.data()) != nullptr);
+  }
+  ~ProgramFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+  }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static ProgramFolder folder;
+  vellum::platform::WriteFileAtomic(folder.path + "/Config.ini",
+                                    std::string_view(reinterpret_cast<const char*>(data), size));
+  CountingUi ui;
+  // A fixed volume list: the mount table is not what is being fuzzed.
+  vellum::desk::VellumModule module(ui, [] { return QStringList{QStringLiteral("/")}; });
+  module.ReadConfig(QString::fromStdString(folder.path));
+  Check(ui.boxes <= 1);
+  if (ui.boxes == 0) {
+    // A read that went through always ends with every setting defaulted.
+    Check(!module.sFilePath.isEmpty() && !module.sClient.isEmpty() && !module.sPass.isEmpty());
+    Check(!module.sFormat.isEmpty() && !module.sDrive.isEmpty());
+  }
+  return 0;
+}
