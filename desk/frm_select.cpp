@@ -44,6 +44,7 @@ frmSelect::frmSelect(VellumModule& module, QLineEdit* caller_file_box, QWidget* 
   setObjectName(QStringLiteral("frmSelect"));
   setWindowTitle(QStringLiteral("Select "));
   setModal(true);
+  setFont(DeskFont(font()));
 
   auto* heading = new QLabel(QStringLiteral("Select File/ Folder"), this);
   QFont bold = heading->font();

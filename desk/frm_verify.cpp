@@ -39,17 +39,10 @@ QString DescriptionOf(const std::exception& failure) {
   return QString::fromUtf8(failure.what());
 }
 
-QFont Tahoma(QFont font) {
-  // Tahoma is rarely installed here; the style hint lets the font system pick the nearest sans.
-  font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans")});
-  font.setStyleHint(QFont::SansSerif);
-  return font;
-}
-
 QLabel* MakeLabel(const QString& text, const char* name, QWidget* parent) {
   auto* label = new QLabel(text, parent);
   if (name != nullptr) label->setObjectName(QLatin1String(name));
-  label->setFont(Tahoma(label->font()));
+  label->setFont(DeskFont(label->font()));
   return label;
 }
 
@@ -104,7 +97,7 @@ void frmVerify::BuildControls() {
   cmdSelectOriginalFile = new QPushButton(QStringLiteral("&..."), frame);
   cmdSelectOriginalFile->setObjectName(QStringLiteral("cmdSelectOriginalFile"));
   cmdSelectOriginalFile->setToolTip(kSelectTip);
-  cmdSelectOriginalFile->setFont(Tahoma(cmdSelectOriginalFile->font()));
+  cmdSelectOriginalFile->setFont(DeskFont(cmdSelectOriginalFile->font()));
   cmdSelectOriginalFile->setAutoDefault(false);
   cmdSelectOriginalFile->setFixedWidth(
       cmdSelectOriginalFile->fontMetrics().horizontalAdvance(QStringLiteral("MMMM")));
@@ -145,7 +138,7 @@ void frmVerify::BuildControls() {
   cmdExit = new QPushButton(QStringLiteral("E&xit"), this);
   cmdExit->setObjectName(QStringLiteral("cmdExit"));
   for (QPushButton* button : {cmdVerify, cmdExit}) {
-    button->setFont(Tahoma(button->font()));
+    button->setFont(DeskFont(button->font()));
     button->setAutoDefault(false);
     button->setMinimumWidth(button->fontMetrics().horizontalAdvance(QStringLiteral("Verify")) * 2);
   }

@@ -89,6 +89,12 @@ QString TextFromNumber(double value) {
   return QString::number(value, 'g', 15);
 }
 
+QFont DeskFont(QFont font) {
+  font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans")});
+  font.setStyleHint(QFont::SansSerif);
+  return font;
+}
+
 QString TrimBlanks(const QString& text) {
   qsizetype begin = 0;
   qsizetype end = text.size();

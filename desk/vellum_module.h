@@ -5,6 +5,7 @@
 // "drive" of a path is the mounted volume it lies on (see DriveOf).
 #pragma once
 
+#include <QFont>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -41,6 +42,10 @@ double NumberFromText(const QString& text);
 std::int16_t ToInteger16(double value);
 // The shortest decimal text of a number ("0", "-1", "0.5").
 QString TextFromNumber(double value);
+
+// The desk's face: Tahoma where it is installed, else the nearest sans serif; the size is the
+// desktop's, so a larger desktop font grows the windows.
+QFont DeskFont(QFont font);
 
 // Blanks (spaces only) removed at both ends, as the desk's trimming does.
 QString TrimBlanks(const QString& text);
