@@ -112,6 +112,16 @@ TEST_F(SigningInterop, DetachedSignaturesCoverThePromisedBytes) {
     EXPECT_EQ(Openssl(verify + "/signed.bin"), 0);
     EXPECT_NE(Openssl(verify + "/changed.bin", true), 0) << "openssl really compared the content";
   }
+  // A user id beyond ASCII is hashed as its UTF-16LE units too.
+  const std::string input = Put("u/data.txt", text);
+  const std::string signature =
+      Sign(input, true, true, "J\xC3\xBCrgen \xE2\x82\xAC", "p\xC3\xA4ss");
+  ASSERT_FALSE(signature.empty());
+  Put("u/signed.bin", AnsiToUnits(CredentialsHash("J\xFCrgen \x80", "p\xE4ss")) + text + '\0');
+  EXPECT_EQ(Openssl("cms -verify -binary -noverify -inform DER -in u/data_DSignature.txt -out "
+                    "/dev/null -content u/signed.bin"),
+            0);
+
   // The same message with PEM armour added reads as PEM.
   const std::string b64 = testing::ReadFile(W("d0/data_DSignature.txt"));
   Put("armoured.pem", "-----BEGIN CMS-----\n" + b64 + "-----END CMS-----\n");
@@ -176,6 +186,30 @@ TEST_F(SigningInterop, AttachedSignaturesCarryThePromisedContent) {
               0);
     EXPECT_EQ(testing::ReadFile(W(folder + "/content.bin")), c.content);
   }
+}
+
+// The encrypted attached form is password-based CMS enveloped data around the Base64 signed
+// message, with the credentials hash as the password: openssl opens both layers.
+TEST_F(SigningInterop, EncryptedSignatureOpensWithTheHashAsPassword) {
+  const std::string input = Put("a.txt", "sealed\r\n");
+  const std::string signature = Sign(input, false, false, "ann", "pw", true);
+  ASSERT_FALSE(signature.empty());
+  Put("enveloped.der", DecodeBase64(testing::ReadFile(signature)));
+  ASSERT_EQ(Openssl("cms -decrypt -binary -inform DER -in enveloped.der -pwri_password " +
+                    CredentialsHash("ann", "pw") + " -out inner.bin"),
+            0);
+  // The inner text is the signed message's Base64, as UTF-16LE units.
+  const Bytes inner = testing::ReadFile(W("inner.bin"));
+  std::string base64;
+  for (std::size_t i = 0; i + 1 < inner.size(); i += 2) {
+    EXPECT_EQ(inner[i + 1], '\0');
+    base64 += inner[i];
+  }
+  Put("signed.der", DecodeBase64(base64));
+  ASSERT_EQ(Openssl("cms -verify -binary -noverify -inform DER -in signed.der -out content.bin"),
+            0);
+  EXPECT_EQ(testing::ReadFile(W("content.bin")), AnsiToUnits("sealed\r\na.txt05"))
+      << "no hash inside an encrypted message";
 }
 
 // ---- openssl's signatures verify here --------------------------------------------------------
@@ -284,6 +318,18 @@ TEST_F(CarriedNames, NamesThatLeaveTheFolderOrDoNotParseAreRefused) {
     }
     EXPECT_FALSE(fs::exists(absolute));
   }
+}
+
+// A link in the restored file's place is replaced by the file; what it pointed at is untouched.
+TEST_F(CarriedNames, ALinkInTheRestoredPlaceIsNotFollowed) {
+  const std::string signature = Craft("l", AnsiToUnits("good.txt08"));
+  Put("victim.txt", "must stay");
+  fs::create_symlink(W("victim.txt"), W("sig/good.txt"));
+  std::string message;
+  ASSERT_TRUE(VerifyAttached(signature, "x", &message)) << message;
+  EXPECT_FALSE(fs::is_symlink(W("sig/good.txt")));
+  EXPECT_EQ(testing::ReadFile(W("sig/good.txt")), "ABC");
+  EXPECT_EQ(testing::ReadFile(W("victim.txt")), "must stay");
 }
 
 // A changed byte in an attached signature: nothing is restored.

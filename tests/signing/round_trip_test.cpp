@@ -36,8 +36,8 @@ const std::vector<FileCase>& Files() {
       {"crlf.txt", "first line\r\nsecond line \xE9\r\n\r\nthird \x80 line\r\n"},
       // A name beyond ASCII: carried as text, restored under the same name.
       {"Gr\xC3\xBC\xC3\x9F"
-       "e \xE2\x82\xAC.txt",
-       "umlauts"},
+       "e \xE2\x82\xAC\xE6\x97\xA5\xE6\x9C\xAC\xF0\x9F\x98\x80.txt",
+       "beyond ASCII"},
       // The longest name the two-digit trailer can carry.
       {std::string(95, 'n') + ".txt", "ninety-nine"},
   };

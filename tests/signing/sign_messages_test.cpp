@@ -116,11 +116,21 @@ TEST_F(SigningMessages, ChooserDecidesBetweenSeveralCertificates) {
   EXPECT_EQ(offered, (std::vector<std::string>{kSignerSubject, kBobSubject}));
   EXPECT_EQ(List(), std::vector<std::string>{"a.txt"});
 
+  // A host that answers with an index it was not offered has cancelled.
+  for (int answer : {2, 7, -5}) {
+    chooser_.forced = answer;
+    SignCall out_of_range(input);
+    EXPECT_FALSE(CallSignFile(out_of_range)) << answer;
+    EXPECT_EQ(out_of_range.Message(), kCancelled) << answer;
+  }
+  EXPECT_EQ(List(), std::vector<std::string>{"a.txt"});
+  chooser_.forced = -2;
+
   chooser_.pick = "Bob";
   SignCall chosen(input);
   ASSERT_TRUE(CallSignFile(chosen)) << chosen.Message();
   EXPECT_EQ(chosen.Message(), SignedText(W("a_DSignature.txt"), "", kBobSubject));
-  EXPECT_EQ(chooser_.calls, 2) << "nothing is cached between calls";
+  EXPECT_EQ(chooser_.calls, 5) << "nothing is cached between calls";
 }
 
 // ---- Names and the success text --------------------------------------------------------------
@@ -188,6 +198,13 @@ TEST_F(SigningMessages, OwnStepFailuresByStage) {
   EXPECT_FALSE(CallSignFile(absent));
   EXPECT_EQ(absent.Message(), kFileAccess + "File: " + missing + " does not Exist.");
 
+  // A folder is not a file to sign.
+  fs::create_directory(W("folder.txt"));
+  SignCall folder(W("folder.txt"));
+  EXPECT_FALSE(CallSignFile(folder));
+  EXPECT_EQ(folder.Message(), kFileAccess + "File: " + W("folder.txt") + " does not Exist.");
+  fs::remove(W("folder.txt"));
+
   // Stage 2: the signature file's folder is a regular file (the input itself, which has no
   // extension, so base and input are the same path).
   const std::string plain = Put("plain", "data");
@@ -236,6 +253,24 @@ TEST_F(SigningMessages, ComponentFailuresByStage) {
   EXPECT_EQ(md2.Message().substr(0, problem.size()), problem);
   EXPECT_GT(md2.Message().size(), problem.size());
   EXPECT_EQ(List(), std::vector<std::string>{"a.txt"});
+
+  // Stage 3: a certificate whose key can agree on keys but cannot sign (X25519).
+  testing::WriteFile(W("ca.pem"), Pki().intermediate.Pem());
+  testing::WriteFile(W("ca.key"), Pki().intermediate.KeyPem());
+  const std::string dh = stores_.File("Dh");
+  fs::create_directories(dh);
+  ASSERT_EQ(Openssl("genpkey -algorithm X25519 -out '" + dh + "/dh.key'"), 0);
+  ASSERT_EQ(Openssl("pkey -in '" + dh + "/dh.key' -pubout -out dh.pub"), 0);
+  ASSERT_EQ(Openssl("x509 -new -force_pubkey dh.pub -subj '/CN=Key Agreement Only' -CA ca.pem "
+                    "-CAkey ca.key -days 30 -out '" +
+                    dh + "/dh.pem'"),
+            0);
+  SignCall cannot_sign(input);
+  cannot_sign.store = com::Variant::Text("Dh");
+  EXPECT_FALSE(CallSignFile(cannot_sign));
+  EXPECT_EQ(cannot_sign.Message(), " Signing process failed." + kCrLf +
+                                       "Private key along with certificate may be destroyed. ");
+  EXPECT_FALSE(fs::exists(W("a_DSignature.txt")));
 }
 
 // Refusals outside the trap, and arguments that are read only where they matter.
@@ -264,6 +299,22 @@ TEST_F(SigningMessages, EncryptionRefusalAndArgumentsReadOnlyWhereNeeded) {
   empty_store.person = com::Variant::Missing();
   EXPECT_FALSE(CallSignFile(empty_store));
   EXPECT_EQ(empty_store.Message(), kNoCertificate);
+}
+
+// A caller's suffix that names the input itself must not replace the file being signed.
+// DISABLED: SignFile writes the signature over the input (suffix ".txt" for a.txt) and reports
+// success, so the only copy of the signed data is lost; it should refuse and write nothing.
+TEST_F(SigningMessages, DISABLED_SignatureNamedLikeTheInputNeverReplacesIt) {
+  for (bool detached : {true, false}) {
+    SCOPED_TRACE(detached ? "detached" : "attached");
+    const std::string input = Put("a.txt", "the only copy");
+    SignCall sign(input);
+    sign.detached = com::Variant::Bool(detached);
+    sign.extension = com::Variant::Text(".txt");
+    EXPECT_FALSE(CallSignFile(sign)) << sign.Message();
+    EXPECT_EQ(testing::ReadFile(input), "the only copy");
+    EXPECT_EQ(List(), std::vector<std::string>{"a.txt"});
+  }
 }
 
 // Names the attached trailer cannot carry are refused at the reading stage; detached signing

@@ -207,7 +207,7 @@ int ChooseHook(void* context, const char* title, const char* prompt,
     log->subjects.emplace_back(items[i].subject != nullptr ? items[i].subject : "");
     if (!log->pick.empty() && log->subjects.back().find(log->pick) != std::string::npos) chosen = i;
   }
-  return chosen;
+  return log->forced != -2 ? log->forced : chosen;
 }
 
 std::vector<std::string>* g_boxes = nullptr;

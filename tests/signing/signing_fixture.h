@@ -123,6 +123,8 @@ struct ChooserLog {
   std::vector<std::string> subjects;
   // The subject to pick (substring match); empty cancels.
   std::string pick;
+  // When set (not -2), the index answered whatever was offered.
+  int forced = -2;
 };
 
 // A store root with the test PKI (signer with key in "My", issuing CA in "CA", root in "Root"),

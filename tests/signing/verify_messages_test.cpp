@@ -146,6 +146,35 @@ TEST_F(VerifyMessages, OwnStepFailuresByStage) {
   EXPECT_EQ(bad_code.Message(), "Last Success: prev." + kCrLf + " Problem:Type mismatch");
 }
 
+// Stage 6 and stage 0 seen from the error's sign: a cipher code that is no number fails the
+// decryption step itself; a hash code the component cannot serve fails before any reading.
+TEST_F(VerifyMessages, DecryptionStageAndComponentFailuresElsewhere) {
+  const std::string encrypted = Sign(Put("e/c.txt", "secret"), false, false, "ann", "pw", true);
+  fs::remove(W("e/c.txt"));
+  VerifyCall bad_cipher(encrypted);
+  bad_cipher.detached = com::Variant::Bool(false);
+  bad_cipher.original = com::Variant::Text("x");
+  bad_cipher.user = com::Variant::Text("ann");
+  bad_cipher.password = com::Variant::Text("pw");
+  bad_cipher.decrypt = com::Variant::Bool(true);
+  bad_cipher.encryption_algorithm = com::Variant::Text("abc");
+  EXPECT_FALSE(CallVerifyFile(bad_cipher));
+  EXPECT_EQ(bad_cipher.Message(), "Signature or Certificate is not valid .");
+
+  VerifyCall md2(encrypted);
+  md2.detached = com::Variant::Bool(false);
+  md2.original = com::Variant::Text("x");
+  md2.user = com::Variant::Text("ann");
+  md2.password = com::Variant::Text("pw");
+  md2.decrypt = com::Variant::Bool(true);
+  md2.hash_algorithm = com::Variant::Short(1);
+  EXPECT_FALSE(CallVerifyFile(md2));
+  EXPECT_EQ(md2.Message().substr(0, 17), "Signing Problem: ");
+  EXPECT_GT(md2.Message().size(), 17u);
+  EXPECT_EQ(List("e"), std::vector<std::string>{"c_ContentSignature.txt"});
+  EXPECT_TRUE(fs::is_empty(TempPath()));
+}
+
 // The failure path, component failures: at stage 3 every one reads the same.
 TEST_F(VerifyMessages, ComponentFailuresAtVerification) {
   const std::string input = Put("a.txt", "data\r\n");
