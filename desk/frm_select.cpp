@@ -274,6 +274,11 @@ bool frmSelect::eventFilter(QObject* watched, QEvent* event) {
         cmdOk_Click();
         return true;
       }
+      // Moving through the file list with the keys chooses a file as a click does; otherwise
+      // arrowing to a file and pressing Enter would hand back its folder.
+      const bool moves = key == Qt::Key_Up || key == Qt::Key_Down || key == Qt::Key_PageUp ||
+                         key == Qt::Key_PageDown || key == Qt::Key_Home || key == Qt::Key_End;
+      if (moves && widget == lstFile && lstFile->count() > 0) lstFile_Click();
     }
   }
   return QDialog::eventFilter(watched, event);

@@ -137,6 +137,19 @@ TEST_F(PickerTest, EnterIsOkAndEscapeClosesKeepingTheSelections) {
   EXPECT_TRUE(desk.module.bFolderSelected);                    // set again by the load
 }
 
+TEST_F(PickerTest, ArrowToAFileThenEnterReturnsTheFile) {
+  Pick([](frmSelect& picker) {
+    auto* list = picker.findChild<QListWidget*>("lstFile");
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_Down);
+    QTest::keyClick(list, Qt::Key_Down);
+    QTest::keyClick(list, Qt::Key_Return);
+  });
+  EXPECT_FALSE(desk.module.bFolderSelected);
+  EXPECT_TRUE(desk.FileBox()->text().startsWith(root + "/in/pay"))
+      << desk.FileBox()->text().toStdString();
+}
+
 TEST_F(PickerTest, ExitEmptiesTheSelectionsAndKeepsThePosition) {
   desk.module.sSelectedFile = "earlier";
   desk.module.sSelectedFolder = "earlier";
