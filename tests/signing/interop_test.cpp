@@ -130,6 +130,33 @@ TEST_F(SigningInterop, DetachedSignaturesCoverThePromisedBytes) {
             0);
 }
 
+// Each credentials hash code names the digest the hash is made with; a negative code is 0.
+TEST_F(SigningInterop, HashCodesNameTheirDigests) {
+  struct Case {
+    std::int16_t code;
+    const char* digest;
+  } const cases[] = {
+      {0, "SHA1"}, {-1, "SHA1"}, {3, "MD5"}, {4, "SHA256"}, {5, "SHA384"}, {6, "SHA512"},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.digest);
+    const std::string folder = "h" + std::to_string(n++);
+    const std::string input = Put(folder + "/data.bin", "hash me");
+    SignCall sign(input);
+    sign.binary = com::Variant::Bool(true);
+    sign.user = com::Variant::Text("ann");
+    sign.password = com::Variant::Text("pw");
+    sign.hash_algorithm = com::Variant::Short(c.code);
+    ASSERT_TRUE(CallSignFile(sign)) << sign.Message();
+    Put(folder + "/signed.bin",
+        AnsiToUnits(CredentialsHash("ann", "pw", c.digest)) + Bytes("hash me\0", 8));
+    EXPECT_EQ(Openssl("cms -verify -binary -noverify -inform DER -in " + folder +
+                      "/data_DSignature.txt -out /dev/null -content " + folder + "/signed.bin"),
+              0);
+  }
+}
+
 // What every message carries: SHA-256, a signing time, the signer and its issuing CA but not
 // the root.
 TEST_F(SigningInterop, MessagesCarryDigestSigningTimeAndChainWithoutRoot) {

@@ -227,6 +227,12 @@ TEST_F(SigningMessages, OwnStepFailuresByStage) {
   omitted.person = com::Variant::Missing();
   EXPECT_FALSE(CallSignFile(omitted));
   EXPECT_EQ(omitted.Message(), "Last Success: x.Type mismatch");
+  // The store name is always read; left out, it cannot be compared either.
+  SignCall no_store(W("a.txt"));
+  no_store.message = com::Variant::Text("y");
+  no_store.store = com::Variant::Missing();
+  EXPECT_FALSE(CallSignFile(no_store));
+  EXPECT_EQ(no_store.Message(), "Last Success: y.Type mismatch");
   EXPECT_EQ(List(), (std::vector<std::string>{"a.txt", "plain"}));
 }
 

@@ -73,6 +73,15 @@ std::string CredentialsHash(const std::string& user, const std::string& password
   return hex;
 }
 
+std::string EncodeBase64(const Bytes& bytes) {
+  std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
+  const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                                reinterpret_cast<const unsigned char*>(bytes.data()),
+                                static_cast<int>(bytes.size()));
+  out.resize(static_cast<std::size_t>(n));
+  return out;
+}
+
 // Standard Base64 of any line layout back to bytes.
 Bytes DecodeBase64(const std::string& text) {
   std::string compact;

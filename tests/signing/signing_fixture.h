@@ -46,6 +46,8 @@ Bytes AnsiToUnits(std::string_view ansi);
 // UTF-16LE bytes of user id followed by password. `digest` is an OpenSSL name ("SHA1", ...).
 std::string CredentialsHash(const std::string& user, const std::string& password,
                             const char* digest = "SHA1");
+// Standard Base64 on one line (readers accept any line layout).
+std::string EncodeBase64(const Bytes& bytes);
 // Standard Base64 of any line layout back to bytes.
 Bytes DecodeBase64(const std::string& text);
 // The two-digit trailer of an attached content.

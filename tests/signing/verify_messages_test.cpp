@@ -72,6 +72,26 @@ TEST_F(VerifyMessages, EarlyRefusals) {
   EXPECT_TRUE(fs::is_empty(TempPath()));
 }
 
+// Success replaces the caller's message and details; a failure leaves the details as they were.
+TEST_F(VerifyMessages, OutArgumentsAreReplacedOnlyOnSuccess) {
+  const std::string input = Put("a.txt", "data");
+  const std::string detached = Sign(input, true);
+  VerifyCall ok(detached);
+  ok.original = com::Variant::Text(input);
+  ok.message = com::Variant::Text("an earlier text");
+  ok.details = com::Variant::Array({"old 1", "old 2", "old 3"});
+  EXPECT_TRUE(CallVerifyFile(ok));
+  EXPECT_EQ(ok.Message(), "File: " + input + kCrLf + "is Verified. " + ValidTill());
+  EXPECT_EQ(ok.Details(), std::vector<std::string>{ChainDetails(Pki().signer)});
+
+  Put("b.txt", "changed");
+  VerifyCall failed(detached);
+  failed.original = com::Variant::Text(W("b.txt"));
+  failed.details = com::Variant::Array({"kept"});
+  EXPECT_FALSE(CallVerifyFile(failed));
+  EXPECT_EQ(failed.Details(), std::vector<std::string>{"kept"});
+}
+
 // The failure path, positive numbers (the library's own steps): one text per stage.
 TEST_F(VerifyMessages, OwnStepFailuresByStage) {
   const std::string input = Put("a.txt", "data");

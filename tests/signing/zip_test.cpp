@@ -146,6 +146,55 @@ TEST_F(SigningZip, UnpackingFailures) {
   EXPECT_EQ(testing::ReadFile(W("in/a.txt")), "packed");
 }
 
+// Archives packed by 7-Zip (AES and the traditional cipher) around a plain attached signature
+// verify too; a signature damaged inside its archive fails at verification, and the unpacked
+// copy is then left in the UnZip folder.
+TEST_F(SigningZip, ArchivesPackedElsewhere) {
+  const std::string input = Put("in/a.txt", "packed by another tool");
+  ASSERT_FALSE(Sign(input, false).empty());
+  const Bytes signature = testing::ReadFile(W("in/a_ContentSignature.txt"));
+  Bytes damaged = DecodeBase64(signature);
+  const std::size_t at = damaged.find(AnsiToUnits("another"));
+  ASSERT_NE(at, std::string::npos);
+  damaged[at] = 'X';
+  struct Case {
+    const char* why;
+    std::string method;
+    Bytes signature;
+    bool verifies;
+  } const cases[] = {
+      {"AES-256", "AES256", signature, true},
+      {"traditional cipher", "ZipCrypto", signature, true},
+      {"the same message on one Base64 line", "AES256", EncodeBase64(DecodeBase64(signature)),
+       true},
+      {"a damaged signature inside", "AES256", EncodeBase64(damaged), false},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    const std::string folder = "z" + std::to_string(n++);
+    Put(folder + "/a_ContentSignature.txt", c.signature);
+    std::string log;
+    ASSERT_EQ(
+        testing::RunCommand("cd '" + W(folder) + "' && 7z a -tzip -mem=" + c.method + " '-p" +
+                                kPassword + "' a_ContentSignature.trel a_ContentSignature.txt 2>&1",
+                            &log),
+        0)
+        << log;
+    fs::remove(W(folder + "/a_ContentSignature.txt"));
+    VerifyCall verify = Unpack(W(folder + "/a_ContentSignature.trel"), false, kPassword);
+    EXPECT_EQ(CallVerifyZipFile(verify), c.verifies) << verify.Message();
+    if (c.verifies) {
+      EXPECT_EQ(testing::ReadFile(W(folder + "/a.txt")), "packed by another tool");
+      EXPECT_TRUE(fs::is_empty(W(folder + "/UnZip")));
+    } else {
+      EXPECT_EQ(verify.Message(), "Signature or Certificate is not valid. ");
+      EXPECT_FALSE(fs::exists(W(folder + "/a.txt")));
+      EXPECT_TRUE(fs::exists(W(folder + "/UnZip/a_ContentSignature.txt")));
+    }
+  }
+}
+
 // Only attached signing with both credentials and bEncryptFile packs; otherwise SignZipFile
 // writes what SignFile would, and the hash goes where SignFile puts it.
 TEST_F(SigningZip, WhenNothingIsPacked) {
