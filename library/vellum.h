@@ -12,7 +12,9 @@ using com::HRESULT;
 using com::VARIANT;
 using com::VARIANT_BOOL;
 
-// Fixed once; registered clients bind to these.
+// Fixed once; registered clients bind to these. The interface names with their leading
+// underscore are the type library's own, so clients see the class names.
+// NOLINTBEGIN(bugprone-reserved-identifier)
 inline constexpr com::GUID LIBID_Vellum = {
     0xAFEE15E7, 0xEE33, 0x4FEE, {0xAA, 0x1A, 0x0E, 0xC3, 0x4B, 0xBA, 0x99, 0xDF}};
 inline constexpr com::CLSID CLSID_DigitalSign = {
@@ -28,6 +30,8 @@ inline constexpr com::IID IID__Encryption = {
 inline constexpr com::IID IID__Zip = {
     0x5093A79B, 0x0C2F, 0x4A49, {0xBD, 0xDF, 0x7F, 0x82, 0x42, 0x9C, 0xCA, 0x40}};
 
+// NOLINTEND(bugprone-reserved-identifier)
+
 namespace dispid {
 inline constexpr com::DISPID kSignFile = 0x60030000;
 inline constexpr com::DISPID kSignZipFile = 0x60030001;
@@ -41,7 +45,7 @@ inline constexpr com::DISPID kZipFile = 0x60030000;
 inline constexpr com::DISPID kUnZipFile = 0x60030001;
 }  // namespace dispid
 
-// NOLINTBEGIN(readability-identifier-naming,cppcoreguidelines-virtual-class-destructor)
+// NOLINTBEGIN(readability-identifier-naming,cppcoreguidelines-virtual-class-destructor,bugprone-reserved-identifier)
 struct _DigitalSign : com::IDispatch {
   virtual HRESULT SignFile(VARIANT sInputFileName, VARIANT* bContentAndSignatureInSeparateFiles,
                            VARIANT* bBinaryEncoding, VARIANT* sStoreName,
@@ -101,6 +105,6 @@ struct _Zip : com::IDispatch {
   virtual HRESULT UnZipFile(BSTR* sInputZipFileName, BSTR* OutputUnZipFileName, BSTR* sPassword,
                             VARIANT_BOOL* result) = 0;
 };
-// NOLINTEND(readability-identifier-naming,cppcoreguidelines-virtual-class-destructor)
+// NOLINTEND(readability-identifier-naming,cppcoreguidelines-virtual-class-destructor,bugprone-reserved-identifier)
 
 }  // namespace vellum

@@ -9,6 +9,9 @@ namespace {
 constexpr std::size_t kPrefix = sizeof(std::uint32_t);
 }
 
+// The BSTR and array blocks are malloc'd in a fixed layout on purpose (either side of the
+// interface frees them), so they are not owner types.
+// NOLINTBEGIN(cppcoreguidelines-owning-memory)
 BSTR SysAllocStringByteLen(const char* bytes, std::uint32_t length) {
   // Prefix, the bytes, then two zero bytes so the text is terminated whatever its parity.
   auto* block = static_cast<char*>(std::malloc(kPrefix + length + 2));
@@ -38,6 +41,8 @@ BSTR SysAllocString(const OLECHAR* text) {
 void SysFreeString(BSTR text) {
   if (text != nullptr) std::free(reinterpret_cast<char*>(text) - kPrefix);
 }
+
+// NOLINTEND(cppcoreguidelines-owning-memory)
 
 std::uint32_t SysStringByteLen(BSTR text) {
   if (text == nullptr) return 0;

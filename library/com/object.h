@@ -99,7 +99,8 @@ class ClassFactory final : public IClassFactory {
     if (outer != nullptr) return CLASS_E_NOAGGREGATION;
     Derived* object = nullptr;
     try {
-      object = new Derived();  // owned by its reference count from here on
+      object =
+          new Derived();  // NOLINT(cppcoreguidelines-owning-memory): owned by its reference count
     } catch (...) {
       return E_OUTOFMEMORY;
     }

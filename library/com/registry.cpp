@@ -96,8 +96,8 @@ Registry Registry::Load(const std::string& path) {
 std::string Registry::Serialize() const {
   std::string out = "; Vellum per-user registry. Written by registration; edit with care.\n";
   for (const auto& key : keys_) {
-    out += "\n[" + key.path + "]\n";
-    for (const auto& [name, value] : key.values) out += name + "=" + value + "\n";
+    out.append("\n[").append(key.path).append("]\n");
+    for (const auto& [name, value] : key.values) out.append(name).append("=").append(value) += '\n';
   }
   return out;
 }

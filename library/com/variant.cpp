@@ -122,6 +122,8 @@ void CivilFromDays(std::int64_t z, int& y, unsigned& m, unsigned& d) {
 
 constexpr std::int64_t kDaysFrom1899To1970 = 25569;
 
+// Array blocks share the BSTR's fixed malloc layout (see bstr.cpp).
+// NOLINTBEGIN(cppcoreguidelines-owning-memory)
 void FreeArray(SAFEARRAY* array) {
   if (array == nullptr) return;
   auto* items = static_cast<VARIANT*>(array->pvData);
@@ -129,6 +131,8 @@ void FreeArray(SAFEARRAY* array) {
   std::free(array->pvData);
   std::free(array);
 }
+
+// NOLINTEND(cppcoreguidelines-owning-memory)
 
 bool ValidIndex(SAFEARRAY* array, const std::int32_t* index, std::size_t& offset) {
   if (array == nullptr || index == nullptr) return false;
@@ -232,6 +236,7 @@ bool IsMissing(const VARIANT& v) {
   return p.vt == VT_ERROR && p.scode == DISP_E_PARAMNOTFOUND;
 }
 
+// NOLINTBEGIN(cppcoreguidelines-owning-memory)
 SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, std::int32_t lower_bound, ULONG count) {
   if (vt != VT_VARIANT) return nullptr;
   auto* array = static_cast<SAFEARRAY*>(std::calloc(1, sizeof(SAFEARRAY)));
@@ -247,6 +252,8 @@ SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, std::int32_t lower_bound, ULONG cou
   }
   return array;
 }
+
+// NOLINTEND(cppcoreguidelines-owning-memory)
 
 HRESULT SafeArrayDestroy(SAFEARRAY* array) {
   FreeArray(array);

@@ -53,6 +53,7 @@ std::string QueryLine(const std::vector<std::string>& argv) {
       ::dup2(devnull, STDERR_FILENO);
     }
     std::vector<char*> args;
+    args.reserve(argv.size() + 1);
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
     ::execv(args[0], args.data());
@@ -91,6 +92,7 @@ bool StartDetached(const std::vector<std::string>& argv) {
       ::dup2(devnull, STDERR_FILENO);
     }
     std::vector<char*> args;
+    args.reserve(argv.size() + 1);
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
     ::execv(args[0], args.data());
