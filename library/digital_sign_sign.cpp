@@ -1,6 +1,8 @@
 // SignFile and SignZipFile: choose a certificate from the user's store, sign the file's
 // content, optionally bind it to credentials, and write the signature file beside the input.
 #include <ctime>
+#include <memory>
+#include <optional>
 
 #include "library/crypto/hashed_data.h"
 #include "library/crypto/signed_data.h"
@@ -104,6 +106,22 @@ Bytes AsMessageText(const Bytes& message, bool binary) {
   return binary ? message : Utf8ToUtf16le(message);
 }
 
+// The content to sign, streamed: prefix, the file's data part, trailer.
+crypto::ContentReader ReaderOf(WholeFileReader& data, std::string_view prefix,
+                               std::string_view trailer) {
+  auto stream = std::make_shared<signature_files::ContentStream>(prefix, data, trailer);
+  return [stream](char* buffer, std::size_t capacity) { return stream->Read(buffer, capacity); };
+}
+
+// The same content whole, for the one message that must be held to be encrypted.
+Bytes ReadAll(WholeFileReader& data, std::string_view prefix, std::string_view trailer) {
+  signature_files::ContentStream stream(prefix, data, trailer);
+  Bytes content;
+  char buffer[1 << 16];
+  for (std::size_t n; (n = stream.Read(buffer, sizeof buffer)) > 0;) content.append(buffer, n);
+  return content;
+}
+
 }  // namespace
 
 std::string TextOrEmpty(const VARIANT* v) {
@@ -126,6 +144,7 @@ Bytes CredentialsHash(const VARIANT& sUseriD, const VARIANT& sPassword, std::int
 bool SignOperation(const SignArgs& a, SignMode mode) {
   int stage = kCredentials;
   std::string signature_file;
+  std::optional<WholeFileReader> reading;  // the input, read once or twice
   try {
     const bool detached =
         Flag(*a.bContentAndSignatureInSeparateFiles, "bContentAndSignatureInSeparateFiles");
@@ -169,23 +188,27 @@ bool SignOperation(const SignArgs& a, SignMode mode) {
     signer.SetCertificate(certs.Item(1));
 
     stage = kReadInput;
-    const Bytes data = ReadWholeFile(input, binary, false);
+    reading.emplace(input, binary, false);
     // The hash leads the attached content only when the message is not encrypted (or
     // packed); the attached flag is read in attached mode only.
     const bool encrypt_flag = !detached && EqualsBool(*a.bEncryptFile, true);
     const bool hash_inside =
         detached ? credentials : credentials && EqualsBool(*a.bEncryptFile, false);
-    crypto::SignedData signed_data;
-    signed_data.SetContent(signature_files::SignedContent(
-        detached, !hash_inside, hash_inside ? std::string_view(hash) : std::string_view(), data,
-        input));
+    const std::string_view prefix = hash_inside ? std::string_view(hash) : std::string_view();
+    const Bytes trailer = detached ? Bytes() : signature_files::AttachedTrailer(input);
     signer.AddAuthenticatedAttribute({crypto::kAttributeSigningTime, now});
-
-    stage = kSigning;
-    Bytes message = AsMessageText(
-        signed_data.Sign(signer, detached, binary ? crypto::kEncodeBinary : crypto::kEncodeBase64),
-        binary);
-    if (mode == SignMode::kFile && encrypt_flag && credentials) {
+    const int encoding = binary ? crypto::kEncodeBinary : crypto::kEncodeBase64;
+    // SignFile encrypts an attached message as a whole, so that one alone is built in memory;
+    // every other message is signed as the file is read, and an attached one is written as the
+    // file is read a second time.
+    const bool encrypt = mode == SignMode::kFile && encrypt_flag && credentials;
+    crypto::SignedData signed_data;
+    Bytes message;
+    std::optional<crypto::StreamSignature> signature;
+    if (encrypt) {
+      signed_data.SetContent(ReadAll(*reading, prefix, trailer));
+      stage = kSigning;
+      message = AsMessageText(signed_data.Sign(signer, detached, encoding), binary);
       std::string ignored;
       Bytes encrypted;
       if (!EncryptMessage(message, hash, encrypted, ignored, ToLong(*a.EncryptionAlgorithm))) {
@@ -193,6 +216,10 @@ bool SignOperation(const SignArgs& a, SignMode mode) {
         return false;
       }
       message = std::move(encrypted);
+    } else {
+      stage = kSigning;
+      signature.emplace(signed_data.SignStream(signer, ReaderOf(*reading, prefix, trailer)));
+      if (detached) message = AsMessageText(signature->DetachedMessage(encoding), binary);
     }
     std::string suffix = ToUtf8(*a.sSignedFileExtension);
     const bool default_suffix = suffix.empty();
@@ -200,7 +227,17 @@ bool SignOperation(const SignArgs& a, SignMode mode) {
     if (default_suffix) StoreText(a.sSignedFileExtension, suffix);
 
     stage = kWriteSignature;
-    WriteWholeFile(signature_file, message, binary);
+    if (signature && !detached) {
+      WholeFileWriter writer(signature_file);
+      stage = kReadInput;
+      reading.emplace(input, binary, false);
+      stage = kWriteSignature;
+      signature->WriteAttachedMessage(encoding, ReaderOf(*reading, prefix, trailer),
+                                      [&writer](std::string_view bytes) { writer.Write(bytes); });
+      writer.Commit();
+    } else {
+      WriteWholeFile(signature_file, message, binary);
+    }
     if (mode == SignMode::kZip && encrypt_flag && credentials) {
       std::string source = signature_file;
       std::string packed = signature_files::CompressedFileName(signature_file);
@@ -222,6 +259,9 @@ bool SignOperation(const SignArgs& a, SignMode mode) {
                                              " And Signature saved to file:  " + signature_file);
     return true;
   } catch (const Error& e) {
+    // A read failure surfaces inside the component that was reading; it is still the reading
+    // step that failed.
+    if (reading && reading->failed()) stage = kReadInput;
     StoreText(a.ResultantSigningMessage,
               FailureMessage(e, stage, signature_file, a.ResultantSigningMessage));
     return false;

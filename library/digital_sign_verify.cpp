@@ -73,6 +73,22 @@ Bytes MessageBytes(const Bytes& text, bool binary) {
   return binary ? text : Utf16leToAnsi(text);
 }
 
+// Checks a detached signature over `prefix` and the original file's data part as `data` reads
+// it, without holding the file. A read failure is the original file's, whatever the component
+// was doing when it came.
+void VerifyStreamed(crypto::SignedData& signed_data, const Bytes& message, WholeFileReader& data,
+                    std::string_view prefix, int& stage) {
+  signature_files::ContentStream content(prefix, data, {});
+  try {
+    signed_data.VerifyDetached(message, [&content](char* buffer, std::size_t capacity) {
+      return content.Read(buffer, capacity);
+    });
+  } catch (const Error&) {
+    if (data.failed()) stage = kReadOriginal;
+    throw;
+  }
+}
+
 std::vector<certificate_report::SignerChain> Chains(const crypto::SignedData& signed_data) {
   std::vector<certificate_report::SignerChain> chains;
   for (const auto& signer : signed_data.Signers()) {
@@ -165,11 +181,10 @@ bool VerifyOperation(_DigitalSign* self, const VerifyArgs& a, VerifyMode mode) {
         return false;
       }
       stage = kReadOriginal;
-      Bytes data = ReadWholeFile(original, binary, trim);
-      if (credentials) data.insert(0, hash);
-      signed_data.SetContent(std::move(data));
+      WholeFileReader data(original, binary, trim);
       stage = kVerify;
-      signed_data.Verify(MessageBytes(message, binary), true);
+      VerifyStreamed(signed_data, MessageBytes(message, binary), data,
+                     credentials ? std::string_view(hash) : std::string_view(), stage);
       StoreText(a.VerifyErr,
                 certificate_report::Verdict(original, Chains(signed_data), wording, now));
     } else if (EqualsBool(*a.bContentAndSignatureInSeparateFiles, false)) {
@@ -249,9 +264,9 @@ bool VerifyNseOperation(VARIANT* sFingerprintFName, VARIANT* bBinaryEncoding,
     }
     stage = kReadOriginal;
     crypto::SignedData signed_data;
-    signed_data.SetContent(ReadWholeFile(original, binary, false));
+    WholeFileReader data(original, binary, false);
     stage = kVerify;
-    signed_data.Verify(MessageBytes(message, binary), true);
+    VerifyStreamed(signed_data, MessageBytes(message, binary), data, {}, stage);
     StoreText(VerifyErr,
               certificate_report::Verdict(original, Chains(signed_data),
                                           VerdictWording::kVerifyNSEFile, std::time(nullptr)));

@@ -1,5 +1,8 @@
 #include "library/signature_files.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "library/platform/error.h"
 #include "library/platform/files.h"
 
@@ -95,12 +98,35 @@ Bytes SignedContent(bool detached, bool encrypt_file, std::string_view credentia
     content.append(credentials_hash).append(data_part);
     return content;
   }
-  Bytes name = Utf8ToUtf16le(CarriedName(input_file_name));
-  Bytes digits = Utf8ToUtf16le(LengthDigits(name.size() / 2));
+  Bytes trailer = AttachedTrailer(input_file_name);
   if (!encrypt_file) content.append(credentials_hash);
-  content.reserve(content.size() + data_part.size() + name.size() + digits.size());
-  content.append(data_part).append(name).append(digits);
+  content.reserve(content.size() + data_part.size() + trailer.size());
+  content.append(data_part).append(trailer);
   return content;
+}
+
+Bytes AttachedTrailer(std::string_view input_file_name) {
+  Bytes name = Utf8ToUtf16le(CarriedName(input_file_name));
+  return name + Utf8ToUtf16le(LengthDigits(name.size() / 2));
+}
+
+std::size_t ContentStream::Read(char* buffer, std::size_t capacity) {
+  std::size_t n = 0;
+  auto take = [&](std::string_view& part) {
+    std::size_t k = std::min(capacity - n, part.size());
+    if (k == 0) return;
+    std::memcpy(buffer + n, part.data(), k);
+    part.remove_prefix(k);
+    n += k;
+  };
+  take(prefix_);
+  while (n < capacity && !data_done_) {
+    std::size_t k = data_.Read(buffer + n, capacity - n);
+    if (k == 0) data_done_ = true;
+    n += k;
+  }
+  if (data_done_) take(trailer_);
+  return n;
 }
 
 CarriedContent TakeAttachedContent(std::string_view content, std::string_view credentials_hash,

@@ -23,6 +23,7 @@
 #include <string_view>
 
 #include "library/platform/text.h"
+#include "library/whole_file.h"
 
 namespace vellum::signature_files {
 
@@ -69,6 +70,28 @@ std::string LengthDigits(std::size_t length);
 // as CarriedName does.
 Bytes SignedContent(bool detached, bool encrypt_file, std::string_view credentials_hash,
                     std::string_view data_part, std::string_view input_file_name);
+
+// The attached trailer for `input_file_name`: the carried name and its two digits, UTF-16LE.
+// Raises as CarriedName does.
+Bytes AttachedTrailer(std::string_view input_file_name);
+
+// The content as SignedContent lays it out, handed out in pieces so that the data part never
+// has to be held: `prefix` (the credentials hash where it leads, else empty), the data part as
+// `data` reads it, then `trailer` (AttachedTrailer, or empty for detached content). The
+// views must outlive the stream.
+class ContentStream {
+ public:
+  ContentStream(std::string_view prefix, WholeFileReader& data, std::string_view trailer)
+      : prefix_(prefix), data_(data), trailer_(trailer) {}
+  // Up to `capacity` bytes; 0 at the end. Errors of `data` pass on.
+  std::size_t Read(char* buffer, std::size_t capacity);
+
+ private:
+  std::string_view prefix_;
+  WholeFileReader& data_;
+  std::string_view trailer_;
+  bool data_done_ = false;
+};
 
 // ---- Taking attached content apart (verifying side) -----------------------------------------
 

@@ -1,6 +1,12 @@
 #include "library/whole_file.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include "library/platform/error.h"
 #include "library/platform/files.h"
@@ -80,5 +86,155 @@ void WriteWholeFile(const std::string& sFileName, const Bytes& sData, bool bBina
   if (AnsiToUtf16le(ansi) != sData) throw Error::Runtime(rt::kInvalidCall);
   platform::WriteFileAtomic(sFileName, ansi);
 }
+
+}  // namespace vellum
+
+namespace vellum {
+namespace {
+
+// Large enough that per-call costs vanish next to hashing, small enough that memory does not
+// follow the file.
+constexpr std::size_t kChunk = std::size_t{1} << 18;
+
+// A failure of the reading step in ReadWholeFile's words.
+Error ReadFailure(int errno_value, const std::string& name) {
+  Error e = FileError(errno_value, name);
+  if (e.number() == rt::kFileNotFound)
+    return Error::Runtime(rt::kFileNotFound, "File: " + name + " not found.");
+  return e;
+}
+
+}  // namespace
+
+WholeFileReader::WholeFileReader(const std::string& sFileName, bool bBinary, bool trim)
+    : name_(sFileName), binary_(bBinary), trim_(trim) {
+  if (!platform::FileExists(sFileName))
+    throw Error::Runtime(rt::kFileMissing, "File: " + sFileName + " does not Exist.");
+  fd_ = platform::FileDescriptor(::open(sFileName.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd_) throw ReadFailure(errno, sFileName);
+  struct stat st {};
+  if (::fstat(fd_.get(), &st) != 0) throw ReadFailure(errno, sFileName);
+  if (S_ISDIR(st.st_mode)) throw ReadFailure(EISDIR, sFileName);
+}
+
+bool WholeFileReader::FillRaw() {
+  raw_.erase(0, raw_pos_);
+  raw_pos_ = 0;
+  if (file_done_) {
+    // Binary content ends with the reader's zero byte, as ReadWholeFile gives it.
+    if (!binary_ || zero_added_) return false;
+    raw_.push_back('\0');
+    zero_added_ = true;
+    return true;
+  }
+  const std::size_t kept = raw_.size();
+  Bytes text;
+  char* target = nullptr;
+  if (binary_) {
+    raw_.resize(kept + kChunk);
+    target = raw_.data() + kept;
+  } else {
+    text.resize(kChunk / 2);
+    target = text.data();
+  }
+  ssize_t n = 0;
+  do {
+    n = ::read(fd_.get(), target, binary_ ? kChunk : kChunk / 2);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) {
+    failed_ = true;
+    throw ReadFailure(errno, name_);
+  }
+  const auto got = static_cast<std::size_t>(n);
+  if (binary_) {
+    raw_.resize(kept + got);
+  } else {
+    text.resize(got);
+    raw_ += AnsiToUtf16le(text);
+  }
+  if (got == 0) {
+    file_done_ = true;
+    fd_.close();
+    return FillRaw();
+  }
+  return true;
+}
+
+std::size_t WholeFileReader::Read(char* buffer, std::size_t capacity) {
+  return trim_ ? ReadTrimmed(buffer, capacity) : ReadRaw(buffer, capacity);
+}
+
+std::size_t WholeFileReader::ReadRaw(char* buffer, std::size_t capacity) {
+  std::size_t n = 0;
+  while (n < capacity) {
+    if (raw_pos_ == raw_.size() && !FillRaw()) break;
+    std::size_t k = std::min(capacity - n, raw_.size() - raw_pos_);
+    std::memcpy(buffer + n, raw_.data() + raw_pos_, k);
+    raw_pos_ += k;
+    n += k;
+  }
+  return n;
+}
+
+std::size_t WholeFileReader::ReadTrimmed(char* buffer, std::size_t capacity) {
+  std::size_t n = 0;
+  while (n < capacity) {
+    if (out_pos_ == out_.size()) {
+      out_.clear();
+      out_pos_ = 0;
+      if (!TrimMore()) break;
+    }
+    std::size_t k = std::min(capacity - n, out_.size() - out_pos_);
+    std::memcpy(buffer + n, out_.data() + out_pos_, k);
+    out_pos_ += k;
+    n += k;
+  }
+  return n;
+}
+
+// Appends the next trimmed content to out_; false when none is left. Works unit by unit as
+// TrimSpaceUnits does, holding back only a count of trailing space units.
+bool WholeFileReader::TrimMore() {
+  while (out_.size() < kChunk) {
+    if (spaces_out_ > 0) {
+      std::uint64_t k = std::min<std::uint64_t>(spaces_out_, (kChunk - out_.size()) / 2 + 1);
+      for (std::uint64_t i = 0; i < k; ++i) out_.append({kSpaceLow, kSpaceHigh});
+      spaces_out_ -= k;
+      continue;
+    }
+    if (trim_done_) break;
+    if (raw_.size() - raw_pos_ < 2) {
+      if (FillRaw()) continue;
+      // The end. An odd last byte is not a unit: the spaces before it are inner ones.
+      if (raw_pos_ < raw_.size()) {
+        if (held_spaces_ > 0) {
+          spaces_out_ = held_spaces_;
+          held_spaces_ = 0;
+          continue;
+        }
+        out_.push_back(raw_[raw_pos_++]);
+      }
+      trim_done_ = true;  // trailing spaces at an even end are dropped
+      continue;
+    }
+    if (IsSpaceUnit(raw_, raw_pos_)) {
+      raw_pos_ += 2;
+      if (!leading_) ++held_spaces_;
+      continue;
+    }
+    leading_ = false;
+    if (held_spaces_ > 0) {
+      spaces_out_ = held_spaces_;
+      held_spaces_ = 0;
+      continue;
+    }
+    out_.append(raw_, raw_pos_, 2);
+    raw_pos_ += 2;
+  }
+  return !out_.empty();
+}
+
+WholeFileWriter::WholeFileWriter(const std::string& sFileName)
+    : file_((RefuseSpecialTarget(sFileName), sFileName)) {}
 
 }  // namespace vellum

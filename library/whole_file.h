@@ -5,9 +5,11 @@
 // with a positive run-time number; neither reports through a return value.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "library/platform/files.h"
 #include "library/platform/text.h"
 
 namespace vellum {
@@ -38,5 +40,67 @@ void WriteWholeFile(const std::string& sFileName, const Bytes& sData, bool bBina
 // a unit, so it is kept and it ends the trailing trim. Dropping it, as a 16-bit text form
 // would, loses a byte of the caller's file.
 Bytes TrimSpaceUnits(std::string_view content);
+
+}  // namespace vellum
+
+namespace vellum {
+
+// WholeFileReader hands out, in pieces, exactly the content ReadWholeFile would return for the
+// same arguments, so a file of any size can be signed or checked without being held.
+//
+// The constructor opens the file and raises what ReadWholeFile raises at that point (504 for
+// a missing file, 53 when it vanished before the open, others with their own number); a read
+// failure later raises from Read with the number ReadWholeFile would have used. Trimming works
+// on the fly: leading space units are skipped, trailing ones are counted and written out only
+// when something else follows them, and an odd last byte (binary content) stops the trailing
+// trim as it does in TrimSpaceUnits.
+class WholeFileReader {
+ public:
+  WholeFileReader(const std::string& sFileName, bool bBinary, bool trim);
+
+  // Up to `capacity` bytes of content; 0 once it is all handed out.
+  std::size_t Read(char* buffer, std::size_t capacity);
+
+  // True once a read raised: callers that pass the reader through another component use it to
+  // report the failure at the reading step rather than at that component's.
+  bool failed() const { return failed_; }
+
+ private:
+  bool FillRaw();
+  std::size_t ReadRaw(char* buffer, std::size_t capacity);
+  std::size_t ReadTrimmed(char* buffer, std::size_t capacity);
+  bool TrimMore();
+
+  std::string name_;
+  bool binary_;
+  bool trim_;
+  bool failed_ = false;
+  platform::FileDescriptor fd_;
+  bool file_done_ = false;   // the file's end was reached
+  bool zero_added_ = false;  // binary: the reader's zero byte is in raw_
+  Bytes raw_;                // untrimmed content not yet handed on
+  std::size_t raw_pos_ = 0;
+  Bytes out_;  // trimmed content not yet handed out
+  std::size_t out_pos_ = 0;
+  // Trimming state.
+  bool leading_ = true;
+  std::uint64_t held_spaces_ = 0;  // trailing space units not yet known to be inner ones
+  std::uint64_t spaces_out_ = 0;   // held units now known to be inner, still to hand out
+  bool trim_done_ = false;
+};
+
+// WholeFileWriter is WriteWholeFile for content that arrives in pieces: the bytes are the file's
+// bytes (a binary signed message, or the ANSI text of a Base64 one), written to a temporary file
+// that Commit puts in place. Special targets are refused as WriteWholeFile refuses them, and a
+// writer destroyed before Commit leaves the old file whole and nothing behind.
+class WholeFileWriter {
+ public:
+  explicit WholeFileWriter(const std::string& sFileName);
+  void Write(std::string_view bytes) { file_.Write(bytes); }
+  void Commit() { file_.Commit(); }
+
+ private:
+  platform::AtomicFileWriter file_;
+};
 
 }  // namespace vellum

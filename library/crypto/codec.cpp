@@ -1,5 +1,8 @@
 #include "library/crypto/codec.h"
 
+#include <openssl/evp.h>
+
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -139,6 +142,55 @@ Bytes EncodeBase64Lines(std::string_view data) {
   }
   if (column != 0) out += "\r\n";
   return out;
+}
+
+namespace {
+
+// 48 bytes make one 64-character line.
+constexpr std::size_t kLineInput = 48;
+constexpr std::size_t kLineText = 64;
+// Encoded text is handed on in pieces of about this size.
+constexpr std::size_t kTextBatch = std::size_t{1} << 16;
+
+}  // namespace
+
+void Base64LineWriter::EncodeLines(std::string_view whole_lines) {
+  unsigned char line[kLineText + 1];  // EVP_EncodeBlock ends with a NUL
+  for (std::size_t at = 0; at < whole_lines.size(); at += kLineInput) {
+    std::size_t n = std::min(kLineInput, whole_lines.size() - at);
+    int written = EVP_EncodeBlock(
+        line, reinterpret_cast<const unsigned char*>(whole_lines.data() + at), static_cast<int>(n));
+    text_.append(reinterpret_cast<const char*>(line), static_cast<std::size_t>(written));
+    text_ += "\r\n";
+    if (text_.size() >= kTextBatch) Flush();
+  }
+}
+
+void Base64LineWriter::Flush() {
+  if (text_.empty()) return;
+  sink_(text_);
+  text_.clear();
+}
+
+void Base64LineWriter::Write(std::string_view data) {
+  if (!partial_.empty()) {
+    std::size_t take = std::min(kLineInput - partial_.size(), data.size());
+    partial_.append(data.substr(0, take));
+    data.remove_prefix(take);
+    if (partial_.size() < kLineInput) return;
+    EncodeLines(partial_);
+    partial_.clear();
+  }
+  std::size_t whole = data.size() - data.size() % kLineInput;
+  EncodeLines(data.substr(0, whole));
+  partial_.assign(data.substr(whole));
+}
+
+void Base64LineWriter::Finish() {
+  // The last, shorter line is padded and ends with CR LF like every other.
+  EncodeLines(partial_);
+  partial_.clear();
+  Flush();
 }
 
 Bytes DecodeMessage(std::string_view message, std::int32_t bad_form_hresult) {

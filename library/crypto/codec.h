@@ -1,6 +1,7 @@
 // Text forms of binary messages: the Base64 layout we write and the forms we accept.
 #pragma once
 
+#include <functional>
 #include <string_view>
 
 #include "library/platform/text.h"
@@ -10,6 +11,27 @@ namespace vellum::crypto {
 // Standard Base64 with CR LF after every 64 characters, the last line included (the layout
 // the original platform wrote, which older signature files carry). Empty input gives "".
 Bytes EncodeBase64Lines(std::string_view data);
+
+// Receives bytes in pieces, in order (a message on its way into a file).
+using ByteSink = std::function<void(std::string_view bytes)>;
+
+// EncodeBase64Lines for data that arrives in pieces: the text handed to `sink` is exactly what
+// EncodeBase64Lines gives for all the pieces together, however they are cut. Finish writes the
+// last line; without it the text is incomplete.
+class Base64LineWriter {
+ public:
+  explicit Base64LineWriter(ByteSink sink) : sink_(std::move(sink)) {}
+  void Write(std::string_view data);
+  void Finish();
+
+ private:
+  void EncodeLines(std::string_view whole_lines);
+  void Flush();
+
+  ByteSink sink_;
+  Bytes partial_;  // fewer than one line's worth of input
+  Bytes text_;     // encoded text not yet handed on
+};
 
 // The DER bytes of a message handed over in any of the forms we read: DER (trailing zero bytes
 // allowed, as binary file reads add one), Base64 with any line breaks or blanks, or PEM

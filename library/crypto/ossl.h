@@ -36,6 +36,7 @@ using PkeyPtr = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY_free>>;
 using PkeyCtxPtr = std::unique_ptr<EVP_PKEY_CTX, Deleter<EVP_PKEY_CTX_free>>;
 using CmsPtr = std::unique_ptr<CMS_ContentInfo, Deleter<CMS_ContentInfo_free>>;
 using BioPtr = std::unique_ptr<BIO, Deleter<BIO_free_all>>;
+using BioMethodPtr = std::unique_ptr<BIO_METHOD, Deleter<BIO_meth_free>>;
 using X509StorePtr = std::unique_ptr<X509_STORE, Deleter<X509_STORE_free>>;
 using X509StoreCtxPtr = std::unique_ptr<X509_STORE_CTX, Deleter<X509_STORE_CTX_free>>;
 using X509NamePtr = std::unique_ptr<X509_NAME, Deleter<X509_NAME_free>>;

@@ -2,6 +2,9 @@
 
 #include <openssl/err.h>
 
+#include <optional>
+#include <string_view>
+
 #include "library/crypto/chain.h"
 #include "library/crypto/codec.h"
 #include "library/platform/error.h"
@@ -11,6 +14,9 @@ namespace {
 
 // NTE_BAD_KEYSET: the original platform's answer for a certificate whose key is not there.
 constexpr std::int32_t kKeysetMissing = static_cast<std::int32_t>(0x80090016);
+
+// Every signature we make uses SHA-256.
+constexpr const char* kSigningDigest = "SHA2-256";
 
 Bytes ToDer(CMS_ContentInfo* cms) {
   unsigned char* raw = nullptr;
@@ -70,17 +76,180 @@ void AddSigningTime(CMS_SignerInfo* si, std::time_t when) {
     ossl::Fail(hr::kFail, "The signing time could not be added.");
 }
 
-}  // namespace
+// Pieces in which streamed content is read, digested and written.
+constexpr std::size_t kStreamChunk = std::size_t{1} << 18;
 
-void Signer::AddAuthenticatedAttribute(const Attribute& attribute) {
-  if (attribute.name != kAttributeSigningTime)
-    throw Error::Component(hr::kInvalidArg, "Only the signing time attribute is supported.");
-  attributes_.push_back(attribute);
+// A read-only BIO over a ContentReader. An exception cannot pass through OpenSSL's C frames, so
+// an error raised by the reader is kept here, the read reports failure to OpenSSL, and the
+// caller raises the kept error once OpenSSL has returned.
+class ReaderBio {
+ public:
+  explicit ReaderBio(const ContentReader& reader) : reader_(reader) {
+    bio_.reset(BIO_new(Method()));
+    if (!bio_) ossl::Fail(hr::kOutOfMemory, "Out of memory.");
+    BIO_set_data(bio_.get(), this);
+    BIO_set_init(bio_.get(), 1);
+  }
+  ReaderBio(const ReaderBio&) = delete;
+  ReaderBio& operator=(const ReaderBio&) = delete;
+
+  BIO* get() const { return bio_.get(); }
+  const std::exception_ptr& error() const { return error_; }
+
+ private:
+  // One method for the process: each BIO_get_new_index call uses up one of few type numbers.
+  static const BIO_METHOD* Method() {
+    static const ossl::BioMethodPtr method = [] {
+      ossl::BioMethodPtr m(BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "content"));
+      if (m && (BIO_meth_set_read(m.get(), Read) != 1 || BIO_meth_set_ctrl(m.get(), Ctrl) != 1))
+        m.reset();
+      return m;
+    }();
+    if (!method) ossl::Fail(hr::kOutOfMemory, "Out of memory.");
+    return method.get();
+  }
+
+  static int Read(BIO* bio, char* buffer, int size) {
+    auto* self = static_cast<ReaderBio*>(BIO_get_data(bio));
+    if (self->error_) return -1;
+    if (size <= 0) return 0;
+    try {
+      return static_cast<int>(self->reader_(buffer, static_cast<std::size_t>(size)));
+    } catch (...) {
+      self->error_ = std::current_exception();
+      return -1;
+    }
+  }
+
+  static long Ctrl(BIO*, int cmd, long, void*) { return cmd == BIO_CTRL_FLUSH ? 1 : 0; }
+
+  const ContentReader& reader_;
+  std::exception_ptr error_;
+  ossl::BioPtr bio_;
+};
+
+// ---- The attached message around a streamed content ------------------------------------------
+
+[[noreturn]] void LayoutFault() {
+  throw Error::Component(hr::kFail, "The signed message could not be laid out.");
 }
 
-Bytes SignedData::Sign(const Signer& signer, bool detached, int encoding) {
-  if (encoding != kEncodeBase64 && encoding != kEncodeBinary)
-    throw Error::Component(hr::kInvalidArg, "The encoding is not valid.");
+// One DER element's place in a buffer: tag, header length and contents length.
+struct DerItem {
+  std::size_t at = 0;
+  unsigned char tag = 0;
+  std::size_t header = 0;
+  std::size_t length = 0;
+  std::size_t body() const { return at + header; }
+  std::size_t end() const { return at + header + length; }
+  std::size_t size() const { return header + length; }
+};
+
+DerItem ReadDerItem(std::string_view der, std::size_t at) {
+  if (at > der.size() || der.size() - at < 2) LayoutFault();
+  DerItem item;
+  item.at = at;
+  item.tag = static_cast<unsigned char>(der[at]);
+  item.header = 2;
+  const auto first = static_cast<unsigned char>(der[at + 1]);
+  if (first < 0x80) {
+    item.length = first;
+  } else {
+    const std::size_t count = first & 0x7F;
+    if (count == 0 || count > sizeof(std::size_t) || der.size() - at - 2 < count) LayoutFault();
+    for (std::size_t i = 0; i < count; ++i)
+      item.length = (item.length << 8) | static_cast<unsigned char>(der[at + 2 + i]);
+    item.header += count;
+  }
+  if (item.length > der.size() - item.body()) LayoutFault();
+  return item;
+}
+
+// A DER header: the tag and the shortest length form (X.690 section 10.1).
+Bytes DerHeader(unsigned char tag, std::uint64_t length) {
+  Bytes header(1, static_cast<char>(tag));
+  if (length < 0x80) {
+    header.push_back(static_cast<char>(length));
+    return header;
+  }
+  Bytes digits;
+  for (std::uint64_t v = length; v != 0; v >>= 8)
+    digits.insert(digits.begin(), static_cast<char>(v & 0xFF));
+  header.push_back(static_cast<char>(0x80 | digits.size()));
+  return header + digits;
+}
+
+struct AttachedLayout {
+  Bytes head;  // everything before the content's bytes
+  Bytes tail;  // everything after them: certificates and signer infos
+};
+
+// RFC 5652 sections 5.1 and 5.2: the attached form of a SignedData differs from the detached
+// one only by eContent, an [0] EXPLICIT OCTET STRING at the end of encapContentInfo. The signer
+// info covers the content's digest and not its encoding, so the detached message is taken
+// apart, the content's headers are put in, and every enclosing length grows to match. The
+// result is the DER that OpenSSL writes when it holds the whole content.
+AttachedLayout LayOutAttached(std::string_view der, std::uint64_t content_length) {
+  const DerItem info = ReadDerItem(der, 0);
+  const DerItem type = ReadDerItem(der, info.body());
+  const DerItem explicit_data = ReadDerItem(der, type.end());
+  const DerItem signed_data = ReadDerItem(der, explicit_data.body());
+  if (info.tag != 0x30 || info.end() != der.size() || type.tag != 0x06 ||
+      explicit_data.tag != 0xA0 || explicit_data.end() != info.end() || signed_data.tag != 0x30 ||
+      signed_data.end() != explicit_data.end())
+    LayoutFault();
+  const DerItem version = ReadDerItem(der, signed_data.body());
+  const DerItem digests = ReadDerItem(der, version.end());
+  const DerItem encap = ReadDerItem(der, digests.end());
+  const DerItem content_type = ReadDerItem(der, encap.body());
+  if (encap.tag != 0x30 || encap.end() > signed_data.end() || content_type.tag != 0x06 ||
+      content_type.end() != encap.end())
+    LayoutFault();
+
+  const Bytes octets = DerHeader(0x04, content_length);
+  const std::uint64_t econtent_length = octets.size() + content_length;
+  const Bytes econtent = DerHeader(0xA0, econtent_length);
+  const std::uint64_t encap_length = content_type.size() + econtent.size() + econtent_length;
+  const Bytes encap_header = DerHeader(0x30, encap_length);
+  const std::uint64_t signed_length =
+      signed_data.length - encap.size() + encap_header.size() + encap_length;
+  const Bytes signed_header = DerHeader(0x30, signed_length);
+  const std::uint64_t explicit_length = signed_header.size() + signed_length;
+  const Bytes explicit_header = DerHeader(0xA0, explicit_length);
+  const std::uint64_t info_length = type.size() + explicit_header.size() + explicit_length;
+
+  AttachedLayout layout;
+  layout.head = DerHeader(0x30, info_length);
+  layout.head.append(der.substr(type.at, type.size()));
+  layout.head += explicit_header + signed_header;
+  layout.head.append(der.substr(version.at, encap.at - version.at));
+  layout.head += encap_header;
+  layout.head.append(der.substr(content_type.at, content_type.size()));
+  layout.head += econtent + octets;
+  layout.tail = Bytes(der.substr(encap.end(), signed_data.end() - encap.end()));
+  return layout;
+}
+
+// The message digest the (one) signer signed, from its signed attributes.
+std::string_view SignedDigest(CMS_ContentInfo* cms) {
+  STACK_OF(CMS_SignerInfo)* infos = CMS_get0_SignerInfos(cms);
+  if (sk_CMS_SignerInfo_num(infos) != 1) LayoutFault();
+  const auto* digest = static_cast<const ASN1_OCTET_STRING*>(
+      CMS_signed_get0_data_by_OBJ(sk_CMS_SignerInfo_value(infos, 0),
+                                  OBJ_nid2obj(NID_pkcs9_messageDigest), -3, V_ASN1_OCTET_STRING));
+  if (digest == nullptr) LayoutFault();
+  return {reinterpret_cast<const char*>(ASN1_STRING_get0_data(digest)),
+          static_cast<std::size_t>(ASN1_STRING_length(digest))};
+}
+
+[[noreturn]] void ContentChanged() {
+  throw Error::Component(hr::kHashMismatch, "The content changed while it was being signed.");
+}
+
+// A signature over a content still to come: the signer with its signing time and the chain
+// except the root, as `flags` (CMS_DETACHED or not) lay it out. CMS_final or CMS_dataFinal
+// completes it.
+ossl::CmsPtr StartSignature(const Signer& signer, unsigned int flags) {
   // A signer nobody gave a certificate is refused: signing must never pick a key by itself.
   if (!signer.certificate())
     throw Error::Component(hr::kSignerNotFound, "The signer has no certificate.");
@@ -89,10 +258,9 @@ Bytes SignedData::Sign(const Signer& signer, bool detached, int encoding) {
     throw Error::Component(kKeysetMissing, "The private key of the certificate is not available.");
   ossl::EnsureProviders();
 
-  unsigned int flags = CMS_BINARY | CMS_PARTIAL | CMS_NOSMIMECAP | (detached ? CMS_DETACHED : 0);
   ossl::CmsPtr cms(CMS_sign(nullptr, nullptr, nullptr, nullptr, flags));
   if (!cms) ossl::Fail(hr::kFail, "The signed message could not be started.");
-  ossl::MdPtr sha256(EVP_MD_fetch(nullptr, "SHA2-256", nullptr));
+  ossl::MdPtr sha256(EVP_MD_fetch(nullptr, kSigningDigest, nullptr));
   CMS_SignerInfo* si =
       sha256 ? CMS_add1_signer(cms.get(), cert.x509(), cert.private_key(), sha256.get(), flags)
              : nullptr;
@@ -111,6 +279,23 @@ Bytes SignedData::Sign(const Signer& signer, bool detached, int encoding) {
     if (CMS_add1_cert(cms.get(), chain[i].x509()) != 1)
       ossl::Fail(hr::kFail, "The certificate chain could not be added.");
 
+  return cms;
+}
+
+}  // namespace
+
+void Signer::AddAuthenticatedAttribute(const Attribute& attribute) {
+  if (attribute.name != kAttributeSigningTime)
+    throw Error::Component(hr::kInvalidArg, "Only the signing time attribute is supported.");
+  attributes_.push_back(attribute);
+}
+
+Bytes SignedData::Sign(const Signer& signer, bool detached, int encoding) {
+  if (encoding != kEncodeBase64 && encoding != kEncodeBinary)
+    throw Error::Component(hr::kInvalidArg, "The encoding is not valid.");
+  const unsigned int flags =
+      CMS_BINARY | CMS_PARTIAL | CMS_NOSMIMECAP | (detached ? CMS_DETACHED : 0);
+  ossl::CmsPtr cms = StartSignature(signer, flags);
   ossl::BioPtr data = ossl::MemoryReader(content_);
   if (CMS_final(cms.get(), data.get(), nullptr, flags) != 1)
     ossl::Fail(hr::kFail, "The content could not be signed.");
@@ -119,6 +304,18 @@ Bytes SignedData::Sign(const Signer& signer, bool detached, int encoding) {
 }
 
 void SignedData::Verify(const Bytes& message, bool detached) {
+  ossl::BioPtr content;
+  if (detached) content = ossl::MemoryReader(content_);
+  CheckMessage(message, detached, content.get(), nullptr);
+}
+
+void SignedData::VerifyDetached(const Bytes& message, const ContentReader& content) {
+  ReaderBio bio(content);
+  CheckMessage(message, true, bio.get(), &bio.error());
+}
+
+void SignedData::CheckMessage(const Bytes& message, bool detached, BIO* content,
+                              const std::exception_ptr* content_error) {
   signers_.clear();
   ossl::EnsureProviders();
   Bytes der = DecodeMessage(message, hr::kNotSignedMessage);
@@ -130,12 +327,20 @@ void SignedData::Verify(const Bytes& message, bool detached) {
   if (!detached && CMS_is_detached(cms.get()))
     throw Error::Component(hr::kBadMessageType, "The signed message carries no content.");
 
-  ossl::BioPtr content;
-  if (detached) content = ossl::MemoryReader(content_);
-  ossl::BioPtr out(BIO_new(BIO_s_mem()));
-  if (!out) ossl::Fail(hr::kOutOfMemory, "Out of memory.");
-  if (CMS_verify(cms.get(), nullptr, nullptr, content.get(), out.get(),
-                 CMS_NO_SIGNER_CERT_VERIFY | CMS_BINARY) != 1) {
+  // Detached content is only digested; copying it out as well would hold it a second time.
+  ossl::BioPtr out;
+  if (!detached) {
+    out.reset(BIO_new(BIO_s_mem()));
+    if (!out) ossl::Fail(hr::kOutOfMemory, "Out of memory.");
+  }
+  const int verified = CMS_verify(cms.get(), nullptr, nullptr, content, out.get(),
+                                  CMS_NO_SIGNER_CERT_VERIFY | CMS_BINARY);
+  // A content that could not be read is the reader's failure, not a verdict on the signature.
+  if (content_error != nullptr && *content_error) {
+    ERR_clear_error();
+    std::rethrow_exception(*content_error);
+  }
+  if (verified != 1) {
     ossl::ErrorQueue errors = ossl::TakeErrors();
     std::int32_t code = DiagnoseFailure(cms.get(), errors);
     ossl::Fail(code, "The signature does not verify.", errors);
@@ -158,6 +363,74 @@ void SignedData::Verify(const Bytes& message, bool detached) {
     signers_.emplace_back(cert, BuildChain(cert, carried));
   }
   ERR_clear_error();
+}
+
+StreamSignature SignedData::SignStream(const Signer& signer, const ContentReader& content) {
+  const unsigned int flags = CMS_BINARY | CMS_PARTIAL | CMS_NOSMIMECAP | CMS_DETACHED;
+  ossl::CmsPtr cms = StartSignature(signer, flags);
+  // What CMS_final does, with the content written into the digest in large pieces and a read
+  // failure raised as it is (CMS_final's copy loop takes a failed read for the end).
+  ossl::BioPtr chain(CMS_dataInit(cms.get(), nullptr));
+  if (!chain) ossl::Fail(hr::kFail, "The content could not be signed.");
+  Bytes buffer(kStreamChunk, '\0');
+  std::uint64_t length = 0;
+  for (std::size_t n; (n = content(buffer.data(), buffer.size())) > 0; length += n)
+    if (BIO_write(chain.get(), buffer.data(), static_cast<int>(n)) != static_cast<int>(n))
+      ossl::Fail(hr::kFail, "The content could not be signed.");
+  (void)BIO_flush(chain.get());
+  if (CMS_dataFinal(cms.get(), chain.get()) != 1)
+    ossl::Fail(hr::kFail, "The content could not be signed.");
+  return StreamSignature(std::move(cms), length);
+}
+
+Bytes StreamSignature::DetachedMessage(int encoding) const {
+  if (encoding != kEncodeBase64 && encoding != kEncodeBinary)
+    throw Error::Component(hr::kInvalidArg, "The encoding is not valid.");
+  Bytes der = ToDer(cms_.get());
+  return encoding == kEncodeBase64 ? EncodeBase64Lines(der) : der;
+}
+
+void StreamSignature::WriteAttachedMessage(int encoding, const ContentReader& content,
+                                           const ByteSink& sink) const {
+  if (encoding != kEncodeBase64 && encoding != kEncodeBinary)
+    throw Error::Component(hr::kInvalidArg, "The encoding is not valid.");
+  const AttachedLayout layout = LayOutAttached(ToDer(cms_.get()), content_length_);
+  const std::string_view signed_digest = SignedDigest(cms_.get());
+
+  // The second reading is digested again: a file that changed between the two readings would
+  // otherwise be carried with a signature over other bytes.
+  ossl::MdPtr md(EVP_MD_fetch(nullptr, kSigningDigest, nullptr));
+  ossl::MdCtxPtr digest(EVP_MD_CTX_new());
+  if (!md || !digest || EVP_DigestInit_ex(digest.get(), md.get(), nullptr) != 1)
+    ossl::Fail(hr::kFail, "The content could not be digested.");
+
+  std::optional<Base64LineWriter> base64;
+  if (encoding == kEncodeBase64) base64.emplace(sink);
+  auto put = [&](std::string_view bytes) {
+    if (base64)
+      base64->Write(bytes);
+    else
+      sink(bytes);
+  };
+  put(layout.head);
+  Bytes buffer(kStreamChunk, '\0');
+  std::uint64_t length = 0;
+  for (std::size_t n; (n = content(buffer.data(), buffer.size())) > 0;) {
+    length += n;
+    if (length > content_length_) ContentChanged();
+    if (EVP_DigestUpdate(digest.get(), buffer.data(), n) != 1)
+      ossl::Fail(hr::kFail, "The content could not be digested.");
+    put(std::string_view(buffer.data(), n));
+  }
+  unsigned char value[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  if (EVP_DigestFinal_ex(digest.get(), value, &size) != 1)
+    ossl::Fail(hr::kFail, "The content could not be digested.");
+  if (length != content_length_ ||
+      signed_digest != std::string_view(reinterpret_cast<const char*>(value), size))
+    ContentChanged();
+  put(layout.tail);
+  if (base64) base64->Finish();
 }
 
 }  // namespace vellum::crypto

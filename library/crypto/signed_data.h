@@ -1,11 +1,16 @@
 // Signing and verifying CMS SignedData messages (RFC 5652) over byte strings.
 #pragma once
 
+#include <cstdint>
 #include <ctime>
+#include <exception>
+#include <functional>
 #include <optional>
 #include <vector>
 
 #include "library/crypto/certificate.h"
+#include "library/crypto/codec.h"
+#include "library/crypto/ossl.h"
 
 namespace vellum::crypto {
 
@@ -46,6 +51,33 @@ class MessageSigner {
   std::vector<Certificate> chain_;
 };
 
+// A content handed over in pieces: each call fills up to `capacity` bytes of `buffer` and
+// returns how many it filled, 0 at the end. It may raise vellum::Error, which passes on to the
+// caller of the operation unchanged.
+using ContentReader = std::function<std::size_t(char* buffer, std::size_t capacity)>;
+
+// A signature made over a content read once in pieces (SignedData::SignStream). It holds only
+// the signature, never the content, so files of any size can be signed in bounded memory.
+class StreamSignature {
+ public:
+  explicit StreamSignature(ossl::CmsPtr cms, std::uint64_t content_length)
+      : cms_(std::move(cms)), content_length_(content_length) {}
+
+  // The detached message, as Sign gives it with bDetached true.
+  Bytes DetachedMessage(int encoding) const;
+
+  // Hands `sink` the attached message, byte for byte what Sign gives with bDetached false for
+  // the same content and signing time, reading the content a second time from `content`. The
+  // second reading must give exactly the bytes that were signed; otherwise this raises
+  // hr::kHashMismatch ("The content changed while it was being signed.") after part of the
+  // message went out, so a caller writes it where it can be discarded.
+  void WriteAttachedMessage(int encoding, const ContentReader& content, const ByteSink& sink) const;
+
+ private:
+  ossl::CmsPtr cms_;  // detached form
+  std::uint64_t content_length_;
+};
+
 class SignedData {
  public:
   void SetContent(Bytes content) { content_ = std::move(content); }
@@ -57,16 +89,29 @@ class SignedData {
   // hr::kSignerNotFound; a certificate without a usable key 0x80090016 (keyset missing).
   Bytes Sign(const Signer& signer, bool detached, int encoding);
 
+  // Sign for a content read in pieces from `content` instead of the one set before; the
+  // returned signature gives the detached or attached message.
+  StreamSignature SignStream(const Signer& signer, const ContentReader& content);
+
   // Checks the signatures only (no chain or validity policy). Detached messages are checked
   // over the content set before; after an attached check Content() is the signed content.
   // Failures: hr::kNotSignedMessage (unreadable), hr::kBadMessageType (not SignedData, or no
   // content to check), hr::kSignerNotFound, hr::kBadSignature, hr::kHashMismatch.
   void Verify(const Bytes& message, bool detached);
 
+  // Verify of a detached message over a content read in pieces from `content` rather than the
+  // one set before, with the same failures; an error raised by `content` passes on as it is.
+  void VerifyDetached(const Bytes& message, const ContentReader& content);
+
   // The signers of the last successful Verify, in message order; empty before one.
   const std::vector<MessageSigner>& Signers() const { return signers_; }
 
  private:
+  // Verify's checks with the content (detached) coming from `content`; `content_error` is where
+  // a reading BIO keeps an error raised while OpenSSL was reading.
+  void CheckMessage(const Bytes& message, bool detached, BIO* content,
+                    const std::exception_ptr* content_error);
+
   Bytes content_;
   std::vector<MessageSigner> signers_;
 };

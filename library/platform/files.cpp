@@ -82,21 +82,9 @@ std::string RandomSuffix() {
   return s;
 }
 
-// Removes the temporary file unless released.
-struct TempGuard {
-  std::string path;
-  ~TempGuard() {
-    if (!path.empty()) ::unlink(path.c_str());
-  }
-};
-
 }  // namespace
 
-namespace {
-
-// `forced_mode` >= 0 fixes the file's mode; otherwise a new file gets 0666 less the umask and
-// a replaced one keeps its mode.
-void WriteAtomic(const std::string& path, std::string_view data, int forced_mode) {
+AtomicFileWriter::AtomicFileWriter(const std::string& path, int forced_mode) : path_(path) {
   std::filesystem::path target = PathFromUtf8(path);
   std::filesystem::path folder = target.parent_path();
   if (folder.empty()) folder = ".";
@@ -106,43 +94,54 @@ void WriteAtomic(const std::string& path, std::string_view data, int forced_mode
   bool had_file = ::stat(path.c_str(), &existing) == 0;
   if (had_file && S_ISDIR(existing.st_mode)) throw FileError(EISDIR, path);
 
-  FileDescriptor fd;
-  TempGuard guard;
-  for (int attempt = 0; attempt < 16 && !fd; ++attempt) {
-    guard.path = PathToUtf8(folder / ("." + PathToUtf8(target.filename()) + ".tmp-" +
-                                      RandomSuffix()));
-    fd = FileDescriptor(::open(guard.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                               forced_mode >= 0 ? static_cast<mode_t>(forced_mode) : 0666));
-    if (!fd && errno != EEXIST) {
+  for (int attempt = 0; attempt < 16 && !fd_; ++attempt) {
+    std::string candidate =
+        PathToUtf8(folder / ("." + PathToUtf8(target.filename()) + ".tmp-" + RandomSuffix()));
+    fd_ = FileDescriptor(::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                                forced_mode >= 0 ? static_cast<mode_t>(forced_mode) : 0666));
+    if (fd_) {
+      temp_path_ = std::move(candidate);
+    } else if (errno != EEXIST) {
       int err = errno;
-      guard.path.clear();
       throw FileError(err == ENOENT ? ENOTDIR : err, path);
     }
   }
-  if (!fd) {
-    guard.path.clear();
-    throw FileError(EEXIST, path);
-  }
+  if (!fd_) throw FileError(EEXIST, path);
   if (forced_mode >= 0) {
-    if (::fchmod(fd.get(), static_cast<mode_t>(forced_mode)) != 0) throw FileError(errno, path);
+    if (::fchmod(fd_.get(), static_cast<mode_t>(forced_mode)) != 0) throw FileError(errno, path);
   } else if (had_file) {
-    (void)::fchmod(fd.get(), existing.st_mode & 07777);
+    (void)::fchmod(fd_.get(), existing.st_mode & 07777);
   }
-  if (int err = WriteAll(fd.get(), data); err != 0) throw FileError(err, path);
-  if (::fsync(fd.get()) != 0 && errno != EINVAL && errno != EROFS) throw FileError(errno, path);
-  if (int err = fd.close(); err != 0) throw FileError(err, path);
-  if (::rename(guard.path.c_str(), path.c_str()) != 0) throw FileError(errno, path);
-  guard.path.clear();
 }
 
-}  // namespace
+AtomicFileWriter::~AtomicFileWriter() {
+  fd_.close();
+  if (!temp_path_.empty()) ::unlink(temp_path_.c_str());
+}
+
+void AtomicFileWriter::Write(std::string_view data) {
+  if (!fd_) throw FileError(EBADF, path_);
+  if (int err = WriteAll(fd_.get(), data); err != 0) throw FileError(err, path_);
+}
+
+void AtomicFileWriter::Commit() {
+  if (!fd_) throw FileError(EBADF, path_);
+  if (::fsync(fd_.get()) != 0 && errno != EINVAL && errno != EROFS) throw FileError(errno, path_);
+  if (int err = fd_.close(); err != 0) throw FileError(err, path_);
+  if (::rename(temp_path_.c_str(), path_.c_str()) != 0) throw FileError(errno, path_);
+  temp_path_.clear();
+}
 
 void WriteFileAtomic(const std::string& path, std::string_view data) {
-  WriteAtomic(path, data, -1);
+  AtomicFileWriter writer(path, -1);
+  writer.Write(data);
+  writer.Commit();
 }
 
 void WritePrivateFileAtomic(const std::string& path, std::string_view data) {
-  WriteAtomic(path, data, 0600);
+  AtomicFileWriter writer(path, 0600);
+  writer.Write(data);
+  writer.Commit();
 }
 
 std::string TempFolder() {

@@ -68,6 +68,32 @@ class FileDescriptor {
   int fd_ = -1;
 };
 
+// A file written in pieces and put in place as WriteFileAtomic puts it in one go: the bytes go
+// to a temporary file in the target's folder, and Commit flushes it and renames it over the
+// target. Destroying the writer before Commit removes the temporary file, so the old file stays
+// whole whatever went wrong in between. Every failure raises FileError for `path`.
+class AtomicFileWriter {
+ public:
+  explicit AtomicFileWriter(const std::string& path) : AtomicFileWriter(path, -1) {}
+  AtomicFileWriter(const AtomicFileWriter&) = delete;
+  AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+  ~AtomicFileWriter();
+
+  void Write(std::string_view data);
+  void Commit();
+
+ private:
+  friend void WriteFileAtomic(const std::string&, std::string_view);
+  friend void WritePrivateFileAtomic(const std::string&, std::string_view);
+  // `forced_mode` >= 0 fixes the file's mode; otherwise a new file gets 0666 less the umask
+  // and a replaced one keeps its mode.
+  AtomicFileWriter(const std::string& path, int forced_mode);
+
+  std::string path_;
+  std::string temp_path_;  // empty once renamed (or never created)
+  FileDescriptor fd_;
+};
+
 // Writes all of `data` to `fd`, retrying short writes. Returns 0 or an errno value.
 int WriteAll(int fd, std::string_view data);
 
