@@ -355,6 +355,27 @@ TEST_F(SigningMessages, AttachedSigningRefusesNamesItCannotCarry) {
   fs::current_path(previous);
 }
 
+// A file that changes between the reading that is signed and the one that is carried (here a
+// link to a kernel counter): either the call fails and writes nothing, or what it wrote verifies.
+// Never a True result over a signature file that does not hold.
+TEST_F(SigningMessages, AFileChangingWhileSignedNeverGivesABadSignature) {
+  fs::create_symlink("/proc/uptime", W("up.txt"));
+  for (int i = 0; i < 15; ++i) {
+    SCOPED_TRACE(i);
+    SignCall sign(W("up.txt"));
+    sign.detached = com::Variant::Bool(false);
+    if (!CallSignFile(sign)) {
+      EXPECT_EQ(List(), std::vector<std::string>{"up.txt"}) << sign.Message();
+      continue;
+    }
+    VerifyCall verify(W("up_ContentSignature.txt"));
+    verify.detached = com::Variant::Bool(false);
+    EXPECT_TRUE(CallVerifyFile(verify)) << verify.Message();
+    fs::remove(W("up_ContentSignature.txt"));
+    fs::remove(T("up.txt"));
+  }
+}
+
 // Flags that are neither True nor False (a check box's 1): never a True result over a file
 // that does not hold a verifiable signature.
 TEST_F(SigningMessages, FlagsThatAreNeitherTrueNorFalse) {
