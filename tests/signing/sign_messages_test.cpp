@@ -233,6 +233,24 @@ TEST_F(SigningMessages, OwnStepFailuresByStage) {
   no_store.store = com::Variant::Missing();
   EXPECT_FALSE(CallSignFile(no_store));
   EXPECT_EQ(no_store.Message(), "Last Success: y.Type mismatch");
+  // Codes that are no numbers, read with credentials: the hash code at the start, the cipher
+  // code when the signed message is encrypted.
+  SignCall bad_hash(W("a.txt"));
+  bad_hash.message = com::Variant::Text("h");
+  bad_hash.user = com::Variant::Text("ann");
+  bad_hash.password = com::Variant::Text("pw");
+  bad_hash.hash_algorithm = com::Variant::Text("sha");
+  EXPECT_FALSE(CallSignFile(bad_hash));
+  EXPECT_EQ(bad_hash.Message(), "Last Success: h.Type mismatch");
+  SignCall bad_cipher(W("a.txt"));
+  bad_cipher.message = com::Variant::Text("c");
+  bad_cipher.detached = com::Variant::Bool(false);
+  bad_cipher.user = com::Variant::Text("ann");
+  bad_cipher.password = com::Variant::Text("pw");
+  bad_cipher.encrypt = com::Variant::Bool(true);
+  bad_cipher.encryption_algorithm = com::Variant::Text("aes");
+  EXPECT_FALSE(CallSignFile(bad_cipher));
+  EXPECT_EQ(bad_cipher.Message(), "Last Success: c.Type mismatch");
   EXPECT_EQ(List(), (std::vector<std::string>{"a.txt", "plain"}));
 }
 

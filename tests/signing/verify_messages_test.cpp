@@ -247,6 +247,9 @@ TEST_F(VerifyMessages, ComponentFailuresAtVerification) {
       {"an encrypted message checked without decrypting", encrypted, "x", false, false, "ann",
        "pw"},
       {"an encrypted message checked without credentials", encrypted, "x", false, false},
+      {"a detached signature checked as attached", detached, "x", false, false},
+      {"a binary signature read as Base64 text", detached_binary, W("bin/a.bin")},
+      {"a Base64 signature read as binary", detached, input, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.why);
