@@ -1,0 +1,100 @@
+#include "tests/hostile/io_faults.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <string>
+
+extern "C" {
+int __real_open(const char* path, int flags, ...);
+int __real_open64(const char* path, int flags, ...);
+ssize_t __real_write(int fd, const void* buffer, size_t size);
+}
+
+namespace vellum::hostile::faults {
+namespace {
+
+std::string g_remove_path;
+int g_removed = 0;
+std::string g_disk_folder;
+std::size_t g_room = 0;
+std::size_t g_refused = 0;
+
+void BeforeOpen(const char* path) {
+  if (g_remove_path.empty() || path == nullptr || g_remove_path != path) return;
+  if (::unlink(path) == 0) ++g_removed;
+  g_remove_path.clear();  // once: the next open of the path is an ordinary one
+}
+
+// Whether `fd` is a file under the full disk's folder.
+bool OnFullDisk(int fd) {
+  if (g_disk_folder.empty()) return false;
+  char target[PATH_MAX];
+  const std::string link = "/proc/self/fd/" + std::to_string(fd);
+  const ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
+  if (n <= 0) return false;
+  const std::string path(target, static_cast<std::size_t>(n));
+  return path.compare(0, g_disk_folder.size() + 1, g_disk_folder + "/") == 0;
+}
+
+int Mode(int flags, va_list args) {
+  return (flags & (O_CREAT | O_TMPFILE)) != 0 ? va_arg(args, int) : 0;
+}
+
+}  // namespace
+
+void RemoveBeforeOpen(const std::string& path) {
+  g_remove_path = path;
+  g_removed = 0;
+}
+int RemovedCount() {
+  return g_removed;
+}
+
+void FillDiskUnder(const std::string& folder, std::size_t room) {
+  g_disk_folder = folder;
+  g_room = room;
+  g_refused = 0;
+}
+std::size_t RefusedBytes() {
+  return g_refused;
+}
+
+}  // namespace vellum::hostile::faults
+
+using namespace vellum::hostile::faults;
+
+extern "C" int __wrap_open(const char* path, int flags, ...) {
+  va_list args;
+  va_start(args, flags);
+  const int mode = Mode(flags, args);
+  va_end(args);
+  BeforeOpen(path);
+  return __real_open(path, flags, mode);
+}
+
+extern "C" int __wrap_open64(const char* path, int flags, ...) {
+  va_list args;
+  va_start(args, flags);
+  const int mode = Mode(flags, args);
+  va_end(args);
+  BeforeOpen(path);
+  return __real_open64(path, flags, mode);
+}
+
+extern "C" ssize_t __wrap_write(int fd, const void* buffer, size_t size) {
+  if (size == 0 || !OnFullDisk(fd)) return __real_write(fd, buffer, size);
+  if (g_room == 0) {
+    g_refused += size;
+    errno = ENOSPC;
+    return -1;
+  }
+  // A disk that fills part way through a write takes what still fits.
+  const std::size_t fits = size < g_room ? size : g_room;
+  const ssize_t written = __real_write(fd, buffer, fits);
+  if (written > 0) g_room -= static_cast<std::size_t>(written);
+  return written;
+}
