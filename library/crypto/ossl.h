@@ -48,6 +48,7 @@ using Pkcs12Ptr = std::unique_ptr<PKCS12, Deleter<PKCS12_free>>;
 using Asn1TimePtr = std::unique_ptr<ASN1_TIME, Deleter<ASN1_TIME_free>>;
 using Asn1IntegerPtr = std::unique_ptr<ASN1_INTEGER, Deleter<ASN1_INTEGER_free>>;
 using BignumPtr = std::unique_ptr<BIGNUM, Deleter<BN_free>>;
+using Pbkdf2ParamPtr = std::unique_ptr<PBKDF2PARAM, Deleter<PBKDF2PARAM_free>>;
 
 // Stacks own their elements too.
 inline void FreeX509Stack(STACK_OF(X509) * s) {
