@@ -230,6 +230,12 @@ void BoxHook(void*, const char* text) {
 void SigningTest::SetUp() {
   store_root_ = std::make_unique<testing::ScopedStoreRoot>(stores_.path());
   tmpdir_ = std::make_unique<testing::ScopedEnv>("TMPDIR", temp_.path());
+  // West of UTC in the UTC morning, east of it later: the local date is never the UTC date.
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  gmtime_r(&now, &utc);
+  zone_ = std::make_unique<testing::ScopedEnv>("TZ", utc.tm_hour < 11 ? "VLM+11" : "VLM-13");
+  tzset();
   testing::PutInStore("My", Pki().signer);
   testing::PutInStore("CA", Pki().intermediate, testing::StoreFormat::kPemNoKey);
   testing::PutInStore("Root", Pki().root, testing::StoreFormat::kPemNoKey);
@@ -253,6 +259,8 @@ void SigningTest::TearDown() {
   g_boxes = nullptr;
   tmpdir_.reset();
   store_root_.reset();
+  zone_.reset();
+  tzset();
 }
 
 std::string SigningTest::Put(const std::string& name, const Bytes& data) {

@@ -130,8 +130,9 @@ struct ChooserLog {
 };
 
 // A store root with the test PKI (signer with key in "My", issuing CA in "CA", root in "Root"),
-// a work folder, $TMPDIR pointed at a folder of the test, a fake chooser and message box, and
-// a shell opener that records instead of starting anything.
+// a work folder, $TMPDIR pointed at a folder of the test, a fake chooser and message box, a
+// shell opener that records instead of starting anything, and a local zone whose date is not
+// UTC's, so any mix of local and UTC dates shows.
 class SigningTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite();
@@ -177,6 +178,7 @@ class SigningTest : public ::testing::Test {
   static std::unique_ptr<testing::TestPki> pki_;
   std::unique_ptr<testing::ScopedStoreRoot> store_root_;
   std::unique_ptr<testing::ScopedEnv> tmpdir_;
+  std::unique_ptr<testing::ScopedEnv> zone_;
 };
 
 }  // namespace vellum::signing_test
