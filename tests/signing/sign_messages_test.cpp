@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "tests/signing/signing_fixture.h"
 
@@ -220,37 +221,40 @@ TEST_F(SigningMessages, OwnStepFailuresByStage) {
   EXPECT_GT(unwritable.Message().size(), expected_start.size()) << "the description follows";
   EXPECT_EQ(testing::ReadFile(plain), "data");
 
-  // Any other stage: the caller's earlier message, a full stop and the description. A filter
-  // left out while certificates remain cannot be compared with the empty text.
-  SignCall omitted(Put("a.txt", "data"));
-  omitted.message = com::Variant::Text("x");
-  omitted.person = com::Variant::Missing();
-  EXPECT_FALSE(CallSignFile(omitted));
-  EXPECT_EQ(omitted.Message(), "Last Success: x.Type mismatch");
-  // The store name is always read; left out, it cannot be compared either.
-  SignCall no_store(W("a.txt"));
-  no_store.message = com::Variant::Text("y");
-  no_store.store = com::Variant::Missing();
-  EXPECT_FALSE(CallSignFile(no_store));
-  EXPECT_EQ(no_store.Message(), "Last Success: y.Type mismatch");
-  // Codes that are no numbers, read with credentials: the hash code at the start, the cipher
-  // code when the signed message is encrypted.
-  SignCall bad_hash(W("a.txt"));
-  bad_hash.message = com::Variant::Text("h");
-  bad_hash.user = com::Variant::Text("ann");
-  bad_hash.password = com::Variant::Text("pw");
-  bad_hash.hash_algorithm = com::Variant::Text("sha");
-  EXPECT_FALSE(CallSignFile(bad_hash));
-  EXPECT_EQ(bad_hash.Message(), "Last Success: h.Type mismatch");
-  SignCall bad_cipher(W("a.txt"));
-  bad_cipher.message = com::Variant::Text("c");
-  bad_cipher.detached = com::Variant::Bool(false);
-  bad_cipher.user = com::Variant::Text("ann");
-  bad_cipher.password = com::Variant::Text("pw");
-  bad_cipher.encrypt = com::Variant::Bool(true);
-  bad_cipher.encryption_algorithm = com::Variant::Text("aes");
-  EXPECT_FALSE(CallSignFile(bad_cipher));
-  EXPECT_EQ(bad_cipher.Message(), "Last Success: c.Type mismatch");
+  // Any other stage: the caller's earlier message, a full stop and the description. Each case
+  // leaves out, or gives as no number, an argument the call reads.
+  struct Case {
+    const char* why;
+    std::function<void(SignCall&)> set;
+  } const cases[] = {
+      {"a filter left out while certificates remain",
+       [](SignCall& c) { c.person = com::Variant::Missing(); }},
+      {"the store name left out (always read)",
+       [](SignCall& c) { c.store = com::Variant::Missing(); }},
+      {"a hash code that is no number, with credentials",
+       [](SignCall& c) {
+         c.user = com::Variant::Text("ann");
+         c.password = com::Variant::Text("pw");
+         c.hash_algorithm = com::Variant::Text("sha");
+       }},
+      {"a cipher code that is no number, when encrypting",
+       [](SignCall& c) {
+         c.detached = com::Variant::Bool(false);
+         c.user = com::Variant::Text("ann");
+         c.password = com::Variant::Text("pw");
+         c.encrypt = com::Variant::Bool(true);
+         c.encryption_algorithm = com::Variant::Text("aes");
+       }},
+  };
+  const std::string input = Put("a.txt", "data");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    SignCall sign(input);
+    sign.message = com::Variant::Text("earlier");
+    c.set(sign);
+    EXPECT_FALSE(CallSignFile(sign));
+    EXPECT_EQ(sign.Message(), "Last Success: earlier.Type mismatch");
+  }
   EXPECT_EQ(List(), (std::vector<std::string>{"a.txt", "plain"}));
 }
 
