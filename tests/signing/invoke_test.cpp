@@ -1,6 +1,8 @@
 // The methods called by name through IDispatch, as a late-bound client does: arguments in
 // reverse order, by-reference variants pointing at the caller's own variables, trailing
 // optional arguments left out, and named arguments. The texts land in the caller's variables.
+#include <filesystem>
+
 #include "tests/signing/signing_fixture.h"
 
 namespace vellum::signing_test {
@@ -115,6 +117,46 @@ TEST_F(SigningByName, NamedArgumentsAndFailureTexts) {
   // With sUseriD left out the comparison with the empty text is the first step that fails.
   EXPECT_EQ(SignCall::Text(message), "Last Success: .Type mismatch");
   EXPECT_EQ(List(), (std::vector<std::string>{"a.bin", "a_DSignature.txt"}));
+}
+
+// The packed road by name: EncryptionAlgorithm is left out on both sides.
+TEST_F(SigningByName, PackedRoadByName) {
+  const std::string input = Put("in/a.txt", "packed by name");
+  Variant name = Variant::Text(input);
+  Variant detached = Variant::Bool(false), binary = Variant::Bool(true);
+  Variant store = Variant::Text(""), suffix = Variant::Text(""), message = Variant::Text("");
+  Variant user = Variant::Text("ann"), password = Variant::Text("pw"),
+          encrypt = Variant::Bool(true);
+  Variant none = Variant::Text(""), code = Variant::Short(4);
+  const Variant packed = Call(
+      "SignZipFile",
+      {name.value(), Variant::RefTo(detached.get()).value(), Variant::RefTo(binary.get()).value(),
+       Variant::RefTo(store.get()).value(), Variant::RefTo(suffix.get()).value(),
+       Variant::RefTo(message.get()).value(), Variant::RefTo(user.get()).value(),
+       Variant::RefTo(password.get()).value(), Variant::RefTo(encrypt.get()).value(),
+       Variant::RefTo(none.get()).value(), Variant::RefTo(none.get()).value(),
+       Variant::RefTo(none.get()).value(), Variant::RefTo(code.get()).value()});
+  EXPECT_TRUE(IsTrue(packed)) << SignCall::Text(message);
+  EXPECT_EQ(SignCall::Text(message), SignedText(W("in/a_ContentSignature.txt")));
+  ASSERT_TRUE(std::filesystem::exists(W("in/a_ContentSignature.trel")));
+  std::filesystem::remove(input);
+
+  Variant archive = Variant::Text(W("in/a_ContentSignature.trel"));
+  Variant details, original = Variant::Text("x"), verify_err = Variant::Text("");
+  Variant open = Variant::Bool(false), decrypt = Variant::Bool(true);
+  const Variant verified =
+      Call("VerifyZipFile",
+           {Variant::RefTo(archive.get()).value(), Variant::RefTo(detached.get()).value(),
+            Variant::RefTo(binary.get()).value(), Variant::RefTo(details.get()).value(),
+            Variant::RefTo(original.get()).value(), Variant::RefTo(verify_err.get()).value(),
+            Variant::RefTo(open.get()).value(), Variant::RefTo(user.get()).value(),
+            Variant::RefTo(password.get()).value(), Variant::RefTo(decrypt.get()).value(),
+            Variant::RefTo(code.get()).value()});
+  EXPECT_TRUE(IsTrue(verified)) << SignCall::Text(verify_err);
+  EXPECT_EQ(SignCall::Text(original), input);
+  EXPECT_EQ(testing::ReadFile(input), "packed by name");
+  EXPECT_EQ(com::ReadTextArray(details.value()),
+            std::vector<std::string>{ChainDetails(Pki().signer)});
 }
 
 }  // namespace
