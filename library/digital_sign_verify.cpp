@@ -4,9 +4,11 @@
 
 #include <cerrno>
 #include <ctime>
+#include <optional>
 
 #include "library/certificate_report.h"
 #include "library/com/bstr.h"
+#include "library/crypto/codec.h"
 #include "library/crypto/signed_data.h"
 #include "library/digital_sign_ops.h"
 #include "library/encryption_logic.h"
@@ -89,6 +91,19 @@ void VerifyStreamed(crypto::SignedData& signed_data, const Bytes& message, Whole
   }
 }
 
+// The signature file's message, decoded as the file is read. The file's bytes go to the decoder
+// as they are: a text read decodes ANSI that MessageBytes encodes back (over all 256 byte
+// values), and the zero byte of a binary read is accepted after every form, so both modes give
+// the decoder what they would have given DecodeMessage.
+crypto::MessageDecoder ReadSignatureMessage(const std::string& path) {
+  WholeFileReader reader(path, true, false);
+  crypto::MessageDecoder decoder(hr::kNotSignedMessage, reader.FileSize() + 1);
+  std::string buffer(std::size_t{1} << 16, '\0');
+  for (std::size_t n; (n = reader.Read(buffer.data(), buffer.size())) > 0;)
+    decoder.Write(std::string_view(buffer.data(), n));
+  return decoder;
+}
+
 std::vector<certificate_report::SignerChain> Chains(const crypto::SignedData& signed_data) {
   std::vector<certificate_report::SignerChain> chains;
   for (const auto& signer : signed_data.Signers()) {
@@ -114,6 +129,16 @@ bool OptionalFlag(const VARIANT* v, bool value) {
 }
 std::int32_t OptionalCode(const VARIANT* v) {
   return (v == nullptr || IsMissing(*v)) ? 0 : ToLong(*v);
+}
+
+// Whether the caller asks for decryption. An odd flag value counts as no here: it raises again
+// where the flag is read at its own stage.
+bool AsksToDecrypt(const VerifyArgs& a) {
+  try {
+    return OptionalFlag(a.bDecryptFile, true);
+  } catch (const Error&) {
+    return false;
+  }
 }
 
 bool CredentialsGiven(const VerifyArgs& a) {
@@ -189,7 +214,14 @@ bool VerifyOperation(_DigitalSign* self, const VerifyArgs& a, VerifyMode mode) {
                 certificate_report::Verdict(original, Chains(signed_data), wording, now));
     } else if (EqualsBool(*a.bContentAndSignatureInSeparateFiles, false)) {
       stage = kReadSignature;
-      Bytes message = ReadWholeFile(signature_path, binary, false);
+      // Only a message to decrypt is read whole; any other is decoded as it is read.
+      const bool decrypting = mode == VerifyMode::kFile && credentials && AsksToDecrypt(a);
+      Bytes message;
+      std::optional<crypto::MessageDecoder> decoder;
+      if (decrypting)
+        message = ReadWholeFile(signature_path, binary, false);
+      else
+        decoder.emplace(ReadSignatureMessage(signature_path));
       bool decrypted = false;
       if (mode == VerifyMode::kFile) {
         stage = kDecrypt;
@@ -207,16 +239,21 @@ bool VerifyOperation(_DigitalSign* self, const VerifyArgs& a, VerifyMode mode) {
         }
       }
       stage = kVerify;
-      signed_data.Verify(MessageBytes(message, binary), false);
+      std::string_view content;
+      if (decoder) {
+        content = signed_data.VerifyAttachedDer(decoder->Finish());
+      } else {
+        signed_data.Verify(MessageBytes(message, binary), false);
+        content = signed_data.Content();
+      }
       StoreText(a.VerifyErr,
                 certificate_report::Verdict(fingerprint, Chains(signed_data), wording, now));
       // The hash leads the content only when the message was neither encrypted nor packed.
       const bool hash_expected = mode == VerifyMode::kFile && credentials && !decrypted &&
                                  (a.bDecryptFile == nullptr || IsMissing(*a.bDecryptFile) ||
                                   EqualsBool(*a.bDecryptFile, false));
-      auto carried = signature_files::TakeAttachedContent(
-          signed_data.Content(), hash_expected ? std::string_view(hash) : std::string_view(),
-          binary);
+      auto carried = signature_files::TakeAttachedContentView(
+          content, hash_expected ? std::string_view(hash) : std::string_view(), binary);
       if (carried.fault == signature_files::ContentFault::kCredentialsMismatch) {
         StoreText(a.VerifyErr, std::string("Verification fails.") + kCrLf +
                                    "Reason: UserID or Password is incorrect.");

@@ -129,9 +129,9 @@ std::size_t ContentStream::Read(char* buffer, std::size_t capacity) {
   return n;
 }
 
-CarriedContent TakeAttachedContent(std::string_view content, std::string_view credentials_hash,
-                                   bool binary) {
-  CarriedContent out;
+CarriedContentView TakeAttachedContentView(std::string_view content,
+                                           std::string_view credentials_hash, bool binary) {
+  CarriedContentView out;
   if (!credentials_hash.empty()) {
     if (!content.starts_with(credentials_hash)) {
       out.fault = ContentFault::kCredentialsMismatch;
@@ -162,8 +162,18 @@ CarriedContent TakeAttachedContent(std::string_view content, std::string_view cr
   // The signing side read the file with one zero byte more than it holds; the restored file
   // must be the file, not the buffer.
   if (binary && data.ends_with('\0')) data.remove_suffix(1);
-  out.data = Bytes(data);
+  out.data = data;
   out.name = std::move(name_utf8);
+  return out;
+}
+
+CarriedContent TakeAttachedContent(std::string_view content, std::string_view credentials_hash,
+                                   bool binary) {
+  CarriedContentView view = TakeAttachedContentView(content, credentials_hash, binary);
+  CarriedContent out;
+  out.fault = view.fault;
+  out.data = Bytes(view.data);
+  out.name = std::move(view.name);
   return out;
 }
 

@@ -119,6 +119,16 @@ struct CarriedContent {
 CarriedContent TakeAttachedContent(std::string_view content, std::string_view credentials_hash,
                                    bool binary);
 
+// TakeAttachedContent without the copy: `data` views `content`, for a content too large to be
+// held twice.
+struct CarriedContentView {
+  ContentFault fault = ContentFault::kNone;
+  std::string_view data;
+  std::string name;
+};
+CarriedContentView TakeAttachedContentView(std::string_view content,
+                                           std::string_view credentials_hash, bool binary);
+
 // True for a name that is safe to write into a folder: not empty, not "." or "..", no
 // separator, no zero character. Anything else could place the restored file outside the
 // signature's folder or under a different name than the one carried.

@@ -75,16 +75,24 @@ Bytes ReadWholeFile(const std::string& sFileName, bool bBinary, bool trim) {
   return trim ? TrimSpaceUnits(content) : content;
 }
 
-void WriteWholeFile(const std::string& sFileName, const Bytes& sData, bool bBinary) {
+void WriteWholeFile(const std::string& sFileName, std::string_view sData, bool bBinary) {
   RefuseSpecialTarget(sFileName);
   if (bBinary) {
     platform::WriteFileAtomic(sFileName, sData);
     return;
   }
-  std::string ansi = Utf16leToAnsi(sData);
-  // Windows-1252 maps all 256 bytes, so the text fits exactly when it comes back unchanged.
-  if (AnsiToUtf16le(ansi) != sData) throw Error::Runtime(rt::kInvalidCall);
-  platform::WriteFileAtomic(sFileName, ansi);
+  // Windows-1252 maps all 256 bytes, so the text fits exactly when it comes back unchanged. The
+  // check runs before anything is created, and piece by piece, so a large text is not held in
+  // a second and third form.
+  constexpr std::size_t kPiece = std::size_t{1} << 16;  // even: pieces end on a unit
+  for (std::size_t at = 0; at < sData.size(); at += kPiece) {
+    std::string_view piece = sData.substr(at, kPiece);
+    if (AnsiToUtf16le(Utf16leToAnsi(piece)) != piece) throw Error::Runtime(rt::kInvalidCall);
+  }
+  platform::AtomicFileWriter file(sFileName);
+  for (std::size_t at = 0; at < sData.size(); at += kPiece)
+    file.Write(Utf16leToAnsi(sData.substr(at, kPiece)));
+  file.Commit();
 }
 
 }  // namespace vellum
@@ -115,6 +123,7 @@ WholeFileReader::WholeFileReader(const std::string& sFileName, bool bBinary, boo
   struct stat st {};
   if (::fstat(fd_.get(), &st) != 0) throw ReadFailure(errno, sFileName);
   if (S_ISDIR(st.st_mode)) throw ReadFailure(EISDIR, sFileName);
+  file_size_ = static_cast<std::uint64_t>(st.st_size);
 }
 
 bool WholeFileReader::FillRaw() {

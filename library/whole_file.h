@@ -31,7 +31,7 @@ Bytes ReadWholeFile(const std::string& sFileName, bool bBinary, bool trim);
 // Text mode refuses (error 5, nothing written) a text that ANSI cannot hold exactly (a character
 // outside Windows-1252, or an odd trailing byte): writing '?' in its place would hand the caller
 // a file that silently differs from the content it verified.
-void WriteWholeFile(const std::string& sFileName, const Bytes& sData, bool bBinary);
+void WriteWholeFile(const std::string& sFileName, std::string_view sData, bool bBinary);
 
 // The trim rule of ReadWholeFile, exposed for the callers that trim content they build.
 //
@@ -61,6 +61,9 @@ class WholeFileReader {
   // Up to `capacity` bytes of content; 0 once it is all handed out.
   std::size_t Read(char* buffer, std::size_t capacity);
 
+  // The file's size when it was opened.
+  std::uint64_t FileSize() const { return file_size_; }
+
   // True once a read raised: callers that pass the reader through another component use it to
   // report the failure at the reading step rather than at that component's.
   bool failed() const { return failed_; }
@@ -75,6 +78,7 @@ class WholeFileReader {
   bool binary_;
   bool trim_;
   bool failed_ = false;
+  std::uint64_t file_size_ = 0;
   platform::FileDescriptor fd_;
   bool file_done_ = false;   // the file's end was reached
   bool zero_added_ = false;  // binary: the reader's zero byte is in raw_

@@ -209,6 +209,88 @@ Bytes DecodeMessage(std::string_view message, std::int32_t bad_form_hresult) {
   throw Error::Component(bad_form_hresult, "The message is not in a form that can be read.");
 }
 
+MessageDecoder::MessageDecoder(std::int32_t bad_form_hresult, std::uint64_t expected_size)
+    : bad_form_hresult_(bad_form_hresult), expected_size_(expected_size) {}
+
+void MessageDecoder::Write(std::string_view piece) {
+  if (form_ == Form::kUnknown) {
+    // The form shows in the first byte that is not a blank; blanks before it are kept in case
+    // the message turns out to be gathered.
+    std::size_t first = 0;
+    while (first < piece.size() && IsBlank(static_cast<unsigned char>(piece[first]))) ++first;
+    if (first == piece.size()) {
+      gathered_.append(piece);
+      return;
+    }
+    const char c = piece[first];
+    if (gathered_.empty() && first == 0 && static_cast<unsigned char>(c) == 0x30) {
+      form_ = Form::kGathered;  // DER
+    } else if (c == '-') {
+      form_ = Form::kGathered;  // PEM armour
+    } else {
+      form_ = Form::kBase64;
+      gathered_.clear();
+      if (expected_size_ > 0) out_.reserve(static_cast<std::size_t>(expected_size_ / 4 * 3 + 3));
+      piece.remove_prefix(first);
+    }
+    if (form_ == Form::kGathered && expected_size_ > 0)
+      gathered_.reserve(static_cast<std::size_t>(expected_size_));
+  }
+  if (form_ == Form::kGathered)
+    gathered_.append(piece);
+  else
+    WriteBase64(piece);
+}
+
+// DecodeBase64's rules, one piece at a time, with zero bytes allowed at the very end (a binary
+// read of a Base64 file adds one).
+void MessageDecoder::WriteBase64(std::string_view text) {
+  if (bad_) return;
+  for (unsigned char c : text) {
+    if (c == '\0') {
+      zeros_ = true;
+      continue;
+    }
+    if (zeros_) {
+      bad_ = true;
+      return;
+    }
+    if (IsBlank(c)) continue;
+    if (c == '=') {
+      ++padding_;
+      ++symbols_;
+      continue;
+    }
+    int value = Sextet(c);
+    if (value < 0 || padding_ > 0) {
+      bad_ = true;
+      return;
+    }
+    ++symbols_;
+    accumulator_ = (accumulator_ << 6) | static_cast<std::uint32_t>(value);
+    bits_ += 6;
+    if (bits_ >= 8) {
+      bits_ -= 8;
+      out_.push_back(static_cast<char>((accumulator_ >> bits_) & 0xFF));
+    }
+  }
+}
+
+Bytes MessageDecoder::Finish() {
+  if (form_ != Form::kBase64) return DecodeMessage(gathered_, bad_form_hresult_);
+  if (bad_ || padding_ > 2 || (padding_ > 0 && symbols_ % 4 != 0) || bits_ >= 6 || out_.empty())
+    throw Error::Component(bad_form_hresult_, "The message is not in a form that can be read.");
+  // The DER element must fill the decoded bytes, zeros after it aside; cut in place rather than
+  // copy a large message.
+  bool indefinite = false;
+  std::size_t length = DerLength(out_, indefinite);
+  if (indefinite) return std::move(out_);
+  if (length == 0 || out_.find_first_not_of('\0', length) != Bytes::npos)
+    throw Error::Component(bad_form_hresult_, "The message is not in a form that can be read.");
+  out_.resize(length);
+  return std::move(out_);
+}
+
 std::string HexUpper(std::string_view data) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
   std::string out;

@@ -1,6 +1,7 @@
 // Text forms of binary messages: the Base64 layout we write and the forms we accept.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string_view>
 
@@ -37,6 +38,34 @@ class Base64LineWriter {
 // allowed, as binary file reads add one), Base64 with any line breaks or blanks, or PEM
 // armour around Base64. Anything else raises vellum::Error with `bad_form_hresult`.
 Bytes DecodeMessage(std::string_view message, std::int32_t bad_form_hresult);
+
+// DecodeMessage for a message read in pieces. Base64 text, the usual form of a large message,
+// is decoded as it arrives, so the text is never held; DER and PEM-armoured text are gathered
+// and handed to DecodeMessage. Write never raises, so a caller can finish reading (and report
+// a read failure as such) before Finish raises `bad_form_hresult` for a message it cannot read.
+// `expected_size` (the file's size, or 0) lets the DER buffer be sized once.
+class MessageDecoder {
+ public:
+  MessageDecoder(std::int32_t bad_form_hresult, std::uint64_t expected_size);
+  void Write(std::string_view piece);
+  Bytes Finish();
+
+ private:
+  enum class Form { kUnknown, kGathered, kBase64 };
+  void WriteBase64(std::string_view text);
+
+  std::int32_t bad_form_hresult_;
+  std::uint64_t expected_size_;
+  Form form_ = Form::kUnknown;
+  Bytes gathered_;  // DER or armoured text, or the first blanks
+  Bytes out_;
+  bool bad_ = false;
+  std::uint32_t accumulator_ = 0;
+  int bits_ = 0;
+  int padding_ = 0;
+  std::size_t symbols_ = 0;
+  bool zeros_ = false;  // a zero byte came: only more zeros may follow
+};
 
 // Uppercase hexadecimal of `data`.
 std::string HexUpper(std::string_view data);
