@@ -195,6 +195,38 @@ TEST_F(SigningZip, ArchivesPackedElsewhere) {
   }
 }
 
+// A packed detached signature (SignZipFile never makes one, but a caller may ask): the unpacked
+// file is the signature, the named original is the data behind the credentials hash; nothing
+// is written and the unpacked file is removed.
+TEST_F(SigningZip, PackedDetachedSignature) {
+  const std::string input = Put("a.txt", "detached data");
+  ASSERT_FALSE(Sign(input, true, false, kUser, kPassword).empty());
+  std::string log;
+  ASSERT_EQ(testing::RunCommand("cd '" + work_.path() + "' && 7z a -tzip -mem=AES256 '-p" +
+                                    kPassword + "' a_DSignature.trel a_DSignature.txt 2>&1",
+                                &log),
+            0)
+      << log;
+  fs::remove(W("a_DSignature.txt"));
+  VerifyCall verify = Unpack(W("a_DSignature.trel"), false, kPassword);
+  verify.detached = com::Variant::Bool(true);
+  verify.original = com::Variant::Text(input);
+  EXPECT_TRUE(CallVerifyZipFile(verify)) << verify.Message();
+  EXPECT_EQ(verify.Message(), "File: " + input + kCrLf + "is Verified. " + kCrLf +
+                                  "Certificate Valid till '" + LongDate(NotAfter(Pki().signer)) +
+                                  "'");
+  EXPECT_EQ(verify.Details(), std::vector<std::string>{ChainDetails(Pki().signer)});
+  EXPECT_EQ(List(), (std::vector<std::string>{"UnZip", "a.txt", "a_DSignature.trel"}));
+  EXPECT_TRUE(fs::is_empty(W("UnZip")));
+
+  VerifyCall no_original = Unpack(W("a_DSignature.trel"), false, kPassword);
+  no_original.detached = com::Variant::Bool(true);
+  no_original.original = com::Variant::Text(" ");
+  EXPECT_FALSE(CallVerifyZipFile(no_original));
+  EXPECT_EQ(no_original.Message(),
+            "Original file name not specified. Please give Original file name. ");
+}
+
 // Only attached signing with both credentials and bEncryptFile packs; otherwise SignZipFile
 // writes what SignFile would, and the hash goes where SignFile puts it.
 TEST_F(SigningZip, WhenNothingIsPacked) {
