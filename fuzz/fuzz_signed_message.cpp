@@ -1,10 +1,15 @@
 // The signed-message reader on hostile bytes: whatever the input (DER, Base64 with any breaks,
-// PEM armour, or none of these), Verify either raises a component failure or accepts a message
-// that really names a signer. It must never crash, leak, or report success with nothing
-// verified.
+// PEM armour, or none of these), a check either raises a component failure or accepts a
+// message that really names a signer. It must never crash, leak, or report success with
+// nothing verified. The streaming readers are held to the whole-buffer one: the attached DER
+// reader accepts nothing the whole-buffer check refuses, and hands back the same content; the
+// detached reader over pieces agrees with the detached check over the whole content.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <optional>
 #include <string>
 
 #include "library/crypto/codec.h"
@@ -13,41 +18,73 @@
 
 namespace {
 
+using vellum::Bytes;
+using vellum::crypto::SignedData;
+
 // The detached check needs content to hash; a fixed text keeps the input the message alone.
-const vellum::Bytes kDetachedContent("H\0e\0l\0l\0o\0", 10);
+const Bytes kDetachedContent("H\0e\0l\0l\0o\0", 10);
 
 void Check(bool condition) {
   if (!condition) std::abort();
 }
 
-void VerifyOnce(const vellum::Bytes& message, bool detached) {
-  vellum::crypto::SignedData signed_data;
-  if (detached) signed_data.SetContent(kDetachedContent);
+// Runs one check; the content it accepted, or nothing when it refused.
+template <class F>
+std::optional<Bytes> Outcome(SignedData& signed_data, F check) {
   try {
-    signed_data.Verify(message, detached);
+    Bytes content = check();
+    Check(!signed_data.Signers().empty());
+    return content;
   } catch (const vellum::Error& e) {
     // The callers choose their message by the sign of the number: a reader failure must be
     // a component failure, never one of the library's own run-time numbers.
     Check(e.number() < 0);
     Check(signed_data.Signers().empty());
-    return;
+    return std::nullopt;
   }
-  Check(!signed_data.Signers().empty());
-  if (detached) Check(signed_data.Content() == kDetachedContent);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const vellum::Bytes message(reinterpret_cast<const char*>(data), size);
+  const Bytes message(reinterpret_cast<const char*>(data), size);
   try {
-    vellum::Bytes der = vellum::crypto::DecodeMessage(message, -1);
+    Bytes der = vellum::crypto::DecodeMessage(message, -1);
     // Whatever the text form held comes back as DER no longer than the text.
     Check(der.size() <= message.size());
   } catch (const vellum::Error& e) {
     Check(e.number() == -1);
   }
-  VerifyOnce(message, false);
-  VerifyOnce(message, true);
+
+  SignedData attached;
+  const auto whole = Outcome(attached, [&] {
+    attached.Verify(message, false);
+    return attached.Content();
+  });
+  SignedData streamed;
+  const auto in_place =
+      Outcome(streamed, [&] { return Bytes(streamed.VerifyAttachedDer(message)); });
+  if (in_place) Check(whole && *whole == *in_place);
+
+  SignedData detached;
+  detached.SetContent(kDetachedContent);
+  const auto checked = Outcome(detached, [&] {
+    detached.Verify(message, true);
+    return detached.Content();
+  });
+  if (checked) Check(*checked == kDetachedContent);
+  SignedData pieces;
+  std::size_t at = 0;
+  const auto read = Outcome(pieces, [&] {
+    // Small pieces, so a message's digest is fed across many reads.
+    pieces.VerifyDetached(message, [&](char* buffer, std::size_t capacity) {
+      const std::size_t n = std::min({capacity, std::size_t{3}, kDetachedContent.size() - at});
+      std::memcpy(buffer, kDetachedContent.data() + at, n);
+      at += n;
+      return n;
+    });
+    return kDetachedContent;
+  });
+  Check(read.has_value() == checked.has_value());
   return 0;
 }
