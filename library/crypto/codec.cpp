@@ -276,18 +276,31 @@ void MessageDecoder::WriteBase64(std::string_view text) {
   }
 }
 
-Bytes MessageDecoder::Finish() {
-  if (form_ != Form::kBase64) return DecodeMessage(gathered_, bad_form_hresult_);
-  if (bad_ || padding_ > 2 || (padding_ > 0 && symbols_ % 4 != 0) || bits_ >= 6 || out_.empty())
-    throw Error::Component(bad_form_hresult_, "The message is not in a form that can be read.");
-  // The DER element must fill the decoded bytes, zeros after it aside; cut in place rather than
-  // copy a large message.
+namespace {
+
+// TrimDer without the copy, for a large message: false (and `der` untouched) when it is not
+// one DER element followed by nothing but zero bytes.
+bool TrimDerInPlace(Bytes& der) {
   bool indefinite = false;
-  std::size_t length = DerLength(out_, indefinite);
-  if (indefinite) return std::move(out_);
-  if (length == 0 || out_.find_first_not_of('\0', length) != Bytes::npos)
+  std::size_t length = DerLength(der, indefinite);
+  if (indefinite) return true;
+  if (length == 0 || der.find_first_not_of('\0', length) != Bytes::npos) return false;
+  der.resize(length);
+  return true;
+}
+
+}  // namespace
+
+Bytes MessageDecoder::Finish() {
+  if (form_ != Form::kBase64) {
+    if (!gathered_.empty() && static_cast<unsigned char>(gathered_[0]) == 0x30 &&
+        TrimDerInPlace(gathered_))
+      return std::move(gathered_);
+    return DecodeMessage(gathered_, bad_form_hresult_);
+  }
+  if (bad_ || padding_ > 2 || (padding_ > 0 && symbols_ % 4 != 0) || bits_ >= 6 ||
+      out_.empty() || !TrimDerInPlace(out_))
     throw Error::Component(bad_form_hresult_, "The message is not in a form that can be read.");
-  out_.resize(length);
   return std::move(out_);
 }
 
