@@ -191,7 +191,9 @@ bool VerifyOperation(_DigitalSign* self, const VerifyArgs& a, VerifyMode mode) {
     }
     std::string original = TrimSpaces(ToUtf8(*a.sOriginalFName));
     StoreText(a.sOriginalFName, original);
-    const bool binary = com::ToBool(*a.bBinaryEncoding);
+    // The encoding flag is converted where the signature file is read, so a flag that is no
+    // Boolean fails that read.
+    bool binary = false;
     const std::string& signature_path = mode == VerifyMode::kZip ? extracted : fingerprint;
     const VerdictWording wording =
         mode == VerifyMode::kZip ? VerdictWording::kVerifyZipFile : VerdictWording::kVerifyFile;
@@ -200,6 +202,7 @@ bool VerifyOperation(_DigitalSign* self, const VerifyArgs& a, VerifyMode mode) {
 
     if (EqualsBool(*a.bContentAndSignatureInSeparateFiles, true)) {
       stage = kReadSignature;
+      binary = com::ToBool(*a.bBinaryEncoding);
       const Bytes message = ReadWholeFile(signature_path, binary, trim);
       if (original.empty()) {
         StoreText(a.VerifyErr, kNoOriginalName);
@@ -214,6 +217,7 @@ bool VerifyOperation(_DigitalSign* self, const VerifyArgs& a, VerifyMode mode) {
                 certificate_report::Verdict(original, Chains(signed_data), wording, now));
     } else if (EqualsBool(*a.bContentAndSignatureInSeparateFiles, false)) {
       stage = kReadSignature;
+      binary = com::ToBool(*a.bBinaryEncoding);
       // Only a message to decrypt is read whole; any other is decoded as it is read.
       const bool decrypting = mode == VerifyMode::kFile && credentials && AsksToDecrypt(a);
       Bytes message;
@@ -292,8 +296,8 @@ bool VerifyNseOperation(VARIANT* sFingerprintFName, VARIANT* bBinaryEncoding,
   try {
     const std::string original = TrimSpaces(ToUtf8(*sOriginalFName));
     StoreText(sOriginalFName, original);
-    const bool binary = com::ToBool(*bBinaryEncoding);
     stage = kReadSignature;
+    const bool binary = com::ToBool(*bBinaryEncoding);
     const Bytes message = ReadWholeFile(ToUtf8(*sFingerprintFName), binary, false);
     if (original.empty()) {
       StoreText(VerifyErr, kNoOriginalName);

@@ -74,9 +74,7 @@ TEST_F(VerifyMessages, EarlyRefusals) {
 
 // The encoding flag is converted where the signature file is read, so a flag that is no
 // Boolean fails that read and gets its text.
-// DISABLED: both methods convert bBinaryEncoding before setting the reading stage, so the
-// answer is "Last Success: ." CR LF " Problem:Type mismatch" instead of the stage-2 text.
-TEST_F(VerifyMessages, DISABLED_EncodingFlagThatIsNoBooleanFailsTheSignatureRead) {
+TEST_F(VerifyMessages, EncodingFlagThatIsNoBooleanFailsTheSignatureRead) {
   const std::string input = Put("a.txt", "data");
   const std::string detached = Sign(input, true);
   const std::string expected =
