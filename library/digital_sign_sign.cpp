@@ -227,6 +227,15 @@ bool SignOperation(const SignArgs& a, SignMode mode) {
     if (default_suffix) StoreText(a.sSignedFileExtension, suffix);
 
     stage = kWriteSignature;
+    // A suffix that turns the input's name back into itself (".txt" for a.txt), or a packed
+    // name that lands on the input, would replace the only copy of the signed data.
+    const bool packing = mode == SignMode::kZip && encrypt_flag && credentials;
+    if (signature_files::NamesSameFile(signature_file, input) ||
+        (packing && signature_files::NamesSameFile(
+                        signature_files::CompressedFileName(signature_file), input)))
+      throw Error::Runtime(rt::kPathFileAccess,
+                           RuntimeDescription(rt::kPathFileAccess) +
+                               ": the signature file would replace the file being signed");
     if (signature && !detached) {
       WholeFileWriter writer(signature_file);
       stage = kReadInput;
@@ -238,7 +247,7 @@ bool SignOperation(const SignArgs& a, SignMode mode) {
     } else {
       WriteWholeFile(signature_file, message, binary);
     }
-    if (mode == SignMode::kZip && encrypt_flag && credentials) {
+    if (packing) {
       std::string source = signature_file;
       std::string packed = signature_files::CompressedFileName(signature_file);
       platform::SecretText password(ToUtf8(*a.sPassword));

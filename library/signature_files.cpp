@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "library/platform/error.h"
 #include "library/platform/files.h"
@@ -64,6 +66,14 @@ std::string ExtensionName(std::string_view path) {
 std::string CompressedFileName(std::string_view signature_file) {
   std::string from = "." + ExtensionName(signature_file);
   return std::string(TrimSpaces(ReplaceAll(signature_file, from, kCompressedExtension)));
+}
+
+bool NamesSameFile(const std::string& a, const std::string& b) {
+  namespace fs = std::filesystem;
+  const fs::path pa(a), pb(b);
+  if (fs::absolute(pa).lexically_normal() == fs::absolute(pb).lexically_normal()) return true;
+  std::error_code ec;
+  return fs::equivalent(pa, pb, ec) && !ec;
 }
 
 bool IsPlainCarriedName(std::string_view name) {

@@ -53,6 +53,11 @@ std::string ExtensionName(std::string_view path);
 // "." of the path is replaced.
 std::string CompressedFileName(std::string_view signature_file);
 
+// True when `a` and `b` name one file: the same path once "." and ".." are resolved, or, when
+// both exist, the same file on disk (a link or a second path to it). A signature written under
+// such a name would replace the file it signs.
+bool NamesSameFile(const std::string& a, const std::string& b);
+
 // ---- Content handed to the signing component ------------------------------------------------
 
 // The file-name part of an input path as the attached trailer carries it (UTF-8). Raises error
