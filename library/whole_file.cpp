@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 
@@ -32,6 +33,20 @@ void RefuseSpecialTarget(const std::string& path) {
 
 bool IsSpaceUnit(std::string_view content, std::size_t at) {
   return content[at] == kSpaceLow && content[at + 1] == kSpaceHigh;
+}
+
+// Units below U+0080 and from U+00A0 to U+00FF are the same values in Windows-1252, and they
+// make up most text; `ansi` gets them directly. False for a piece with any other unit (or an
+// odd byte), which takes the full conversion and its check.
+bool PlainLatin1(std::string_view piece, std::string& ansi) {
+  if (piece.size() % 2 != 0) return false;
+  ansi.resize(piece.size() / 2);
+  for (std::size_t i = 0; i < ansi.size(); ++i) {
+    const auto low = static_cast<unsigned char>(piece[2 * i]);
+    if (piece[2 * i + 1] != '\0' || (low >= 0x80 && low < 0xA0)) return false;
+    ansi[i] = static_cast<char>(low);
+  }
+  return true;
 }
 
 }  // namespace
@@ -85,13 +100,18 @@ void WriteWholeFile(const std::string& sFileName, std::string_view sData, bool b
   // check runs before anything is created, and piece by piece, so a large text is not held in
   // a second and third form.
   constexpr std::size_t kPiece = std::size_t{1} << 16;  // even: pieces end on a unit
+  std::string ansi;
   for (std::size_t at = 0; at < sData.size(); at += kPiece) {
     std::string_view piece = sData.substr(at, kPiece);
-    if (AnsiToUtf16le(Utf16leToAnsi(piece)) != piece) throw Error::Runtime(rt::kInvalidCall);
+    if (!PlainLatin1(piece, ansi) && AnsiToUtf16le(Utf16leToAnsi(piece)) != piece)
+      throw Error::Runtime(rt::kInvalidCall);
   }
   platform::AtomicFileWriter file(sFileName);
-  for (std::size_t at = 0; at < sData.size(); at += kPiece)
-    file.Write(Utf16leToAnsi(sData.substr(at, kPiece)));
+  for (std::size_t at = 0; at < sData.size(); at += kPiece) {
+    std::string_view piece = sData.substr(at, kPiece);
+    if (!PlainLatin1(piece, ansi)) ansi = Utf16leToAnsi(piece);
+    file.Write(ansi);
+  }
   file.Commit();
 }
 
@@ -110,6 +130,23 @@ Error ReadFailure(int errno_value, const std::string& name) {
   if (e.number() == rt::kFileNotFound)
     return Error::Runtime(rt::kFileNotFound, "File: " + name + " not found.");
   return e;
+}
+
+// AnsiToUtf16le into a buffer of twice the input's size, through a table made from it once:
+// the code page maps each byte to one unit, and a large text spends most of its reading here.
+void DecodeAnsi(std::string_view ansi, char* out) {
+  static const std::array<std::array<char, 2>, 256> kUnits = [] {
+    std::array<std::array<char, 2>, 256> units{};
+    for (int b = 0; b < 256; ++b) {
+      Bytes unit = AnsiToUtf16le(std::string(1, static_cast<char>(b)));
+      units[static_cast<std::size_t>(b)] = {unit[0], unit[1]};
+    }
+    return units;
+  }();
+  for (unsigned char c : ansi) {
+    *out++ = kUnits[c][0];
+    *out++ = kUnits[c][1];
+  }
 }
 
 }  // namespace
@@ -158,8 +195,8 @@ bool WholeFileReader::FillRaw() {
   if (binary_) {
     raw_.resize(kept + got);
   } else {
-    text.resize(got);
-    raw_ += AnsiToUtf16le(text);
+    raw_.resize(kept + 2 * got);
+    DecodeAnsi(std::string_view(text.data(), got), raw_.data() + kept);
   }
   if (got == 0) {
     file_done_ = true;

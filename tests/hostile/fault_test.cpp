@@ -173,6 +173,9 @@ TEST_F(FaultTest, DiskFillsWhileWriting) {
     EXPECT_GT(faults::RefusedBytes(), 0u) << "the disk really filled";
     faults::FillDiskUnder("", 0);
     EXPECT_EQ(Start(text, c.expected_start.size()), c.expected_start) << text;
+    if (c.expected_start != kCantUnzip) {
+      EXPECT_NE(text.find("Disk full"), std::string::npos) << text;
+    }
     Everything after = All();
     after.work.erase("p/UnZip/");
     EXPECT_TRUE(after == before) << Difference(before, after);
@@ -235,6 +238,25 @@ TEST_F(FaultTest, TargetFolderIsAFile) {
     EXPECT_EQ(Start(c.Message(), expected.size()), expected);
   }
   EXPECT_EQ(testing::ReadFile(file_as_folder), kStanding);
+
+  // A regular file where the UnZip folder goes: not a folder to clear, so it is left alone
+  // and the extraction fails.
+  fs::remove_all(W("p/UnZip"));  // left by the failed verification above, as it should be
+  Put("p/UnZip", kStanding);
+  TakeBoxes();
+  {
+    const Everything before = All();
+    VerifyCall c(packed);
+    c.Credentials("ann", "pw", true);
+    EXPECT_FALSE(c.Zip());
+    EXPECT_EQ(c.Message(), kCantUnzip);
+    const std::vector<std::string> boxes = TakeBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    const std::string not_written = archive::ResultText(archive::kFolderNotWritten);
+    EXPECT_EQ(Start(boxes[0], not_written.size()), not_written);
+    const Everything after = All();
+    EXPECT_TRUE(after == before) << Difference(before, after);
+  }
 
   com::ClassFactory<vellum::Zip> factory;
   com::ComPtr<_Zip> zip;
