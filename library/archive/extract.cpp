@@ -96,12 +96,9 @@ struct PlannedEntry {
   std::optional<std::uint64_t> declared_size;
   std::uint16_t encryption_method;
   std::optional<std::uint32_t> crc;
+  std::int32_t compression_method;  // -1 when the archive does not say
+  std::optional<std::uint64_t> stored_size;
 };
-
-// An AES entry whose CRC field is 0: AE-2, where the authentication code is the only check.
-bool IsCrcLessAes(const PlannedEntry& entry) {
-  return IsWinZipAes(entry.encryption_method) && entry.crc == 0u;
-}
 
 struct StagedFile {
   int folder_fd;          // owned by Extraction::folders_
@@ -190,7 +187,12 @@ std::vector<PlannedEntry> Extraction::Plan() {
     // an encryption method it cannot decode (found by fuzz_archive).
     if (encrypted && !zip_encryption_method_supported(method, 0))
       throw Failed{kUnsupported, PrintableName(name)};
-    plan.push_back({i, std::move(*components), is_folder, encrypted, size, method, crc});
+    const std::int32_t compression =
+        (st.valid & ZIP_STAT_COMP_METHOD) ? std::int32_t{st.comp_method} : -1;
+    std::optional<std::uint64_t> stored;
+    if (st.valid & ZIP_STAT_COMP_SIZE) stored = st.comp_size;
+    plan.push_back(
+        {i, std::move(*components), is_folder, encrypted, size, method, crc, compression, stored});
   }
   return plan;
 }
@@ -243,10 +245,23 @@ void Extraction::StageFile(const PlannedEntry& entry) {
   // libzip takes an empty password as an invalid argument; without one it answers an
   // encrypted entry with "no password", which is the mismatch the caller should hear of.
   const char* password = password_.empty() ? nullptr : password_.c_str();
-  ZipEntryReader reader(zip_fopen_index_encrypted(za_.get(), entry.index, 0, password));
-  if (!reader)
-    throw Failed{EntryFailureCode(zip_error_code_zip(zip_get_error(za_.get())), entry.encrypted),
-                 PrintableName(relative)};
+  // WinZip AES entries are decrypted here in bulk (see WinZipAesReader); the rest by libzip,
+  // also empty ones, which libzip answers without reading their stored bytes.
+  std::optional<WinZipAesReader> aes;
+  ZipEntryReader reader;
+  if (entry.encrypted && password != nullptr && entry.declared_size.value_or(0) > 0 &&
+      entry.stored_size &&
+      WinZipAesReader::Handles(entry.encryption_method, entry.compression_method)) {
+    aes.emplace(za_.get(), entry.index, entry.encryption_method, entry.compression_method,
+                entry.crc.value_or(0), *entry.stored_size, password);
+    if (int err = aes->Start(); err != ZIP_ER_OK)
+      throw Failed{EntryFailureCode(err, true), PrintableName(relative)};
+  } else {
+    reader = ZipEntryReader(zip_fopen_index_encrypted(za_.get(), entry.index, 0, password));
+    if (!reader)
+      throw Failed{EntryFailureCode(zip_error_code_zip(zip_get_error(za_.get())), entry.encrypted),
+                   PrintableName(relative)};
+  }
 
   StagedFile staged{folder, {}, parts.back(), relative};
   FileDescriptor out;
@@ -263,9 +278,10 @@ void Extraction::StageFile(const PlannedEntry& entry) {
   std::uint64_t written = 0;
   int failure = ZIP_ER_OK;
   for (;;) {
-    zip_int64_t n = zip_fread(reader.get(), buffer, sizeof buffer);
+    const std::int64_t n =
+        aes ? aes->Read(buffer, sizeof buffer) : zip_fread(reader.get(), buffer, sizeof buffer);
     if (n < 0) {
-      failure = zip_error_code_zip(zip_file_get_error(reader.get()));
+      failure = aes ? aes->error() : zip_error_code_zip(zip_file_get_error(reader.get()));
       break;
     }
     if (n == 0) break;
@@ -281,12 +297,11 @@ void Extraction::StageFile(const PlannedEntry& entry) {
   }
   // The CRC and the AES authentication code are checked at the very end, by the last read or
   // by the close.
-  int closed = reader.Close();
+  int closed = aes ? aes->Finish() : reader.Close();
   if (failure == ZIP_ER_OK) failure = closed;
-  if (failure == ZIP_ER_CRC && IsCrcLessAes(entry) &&
-      (!entry.declared_size || written == *entry.declared_size) &&
-      WinZipAesEntryAuthenticates(za_.get(), entry.index, entry.encryption_method, password))
-    failure = ZIP_ER_OK;
+  // An entry that authenticates but comes out shorter than it says is not the entry written.
+  if (aes && failure == ZIP_ER_OK && entry.declared_size && written != *entry.declared_size)
+    failure = ZIP_ER_INCONS;
   if (failure != ZIP_ER_OK)
     throw Failed{EntryFailureCode(failure, entry.encrypted), PrintableName(relative)};
   if (::fsync(out.get()) != 0 && errno != EINVAL && errno != EROFS)

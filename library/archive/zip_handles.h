@@ -10,6 +10,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace vellum::archive {
 
@@ -42,6 +43,14 @@ class ZipEntryReader {
   explicit ZipEntryReader(zip_file_t* zf = nullptr) : zf_(zf) {}
   ZipEntryReader(const ZipEntryReader&) = delete;
   ZipEntryReader& operator=(const ZipEntryReader&) = delete;
+  ZipEntryReader(ZipEntryReader&& other) noexcept : zf_(std::exchange(other.zf_, nullptr)) {}
+  ZipEntryReader& operator=(ZipEntryReader&& other) noexcept {
+    if (this != &other) {
+      Close();
+      zf_ = std::exchange(other.zf_, nullptr);
+    }
+    return *this;
+  }
   ~ZipEntryReader() {
     if (zf_ != nullptr) zip_fclose(zf_);
   }

@@ -316,6 +316,91 @@ TEST(ExtractArchive, ChangedAesDataIsRefused) {
   }
 }
 
+// WinZip AES entries are decrypted in bulk, many counter blocks per cipher call, and inflated
+// here rather than by libzip: entries of every key length, stored and deflated, AE-1 and AE-2,
+// of a size that crosses many pieces and key-stream refills and ends inside a block, come back
+// byte for byte.
+TEST(ExtractArchive, AesEntriesOfAnySizeComeBackExactly) {
+  struct Case {
+    const char* why;
+    std::uint16_t method;  // libzip writes the archive with it; 0: `make` does
+    std::string make;
+    bool compressible;
+  } const cases[] = {
+      {"libzip AES-256, deflated", ZIP_EM_AES_256, "", true},
+      {"libzip AES-128, deflated", ZIP_EM_AES_128, "", true},
+      {"libzip AES-192, incompressible", ZIP_EM_AES_192, "", false},
+      {"7z AE-2, deflated", 0, "7z a -tzip -mem=AES256 -pright a.zip big.bin", true},
+      {"7z AE-2, stored", 0, "7z a -tzip -mem=AES256 -pright a.zip big.bin", false},
+  };
+  for (const Case& c : cases) {
+    for (std::size_t size : {std::size_t{1}, std::size_t{17}, (std::size_t{3} << 20) + 7}) {
+      SCOPED_TRACE(std::string(c.why) + ", " + std::to_string(size) + " bytes");
+      ScratchFolder dir;
+      std::string data = Pattern(size, 5);
+      if (c.compressible)
+        for (std::size_t i = 0; i < data.size(); i += 3) data[i] = 'a';
+      if (c.method != 0) {
+        MakeZip(dir / "a.zip", {{"big.bin", data, c.method, "right"}});
+      } else {
+        WriteBytes(dir / "big.bin", data);
+        ASSERT_EQ(Shell("cd " + Quote(dir.path()) + " && " + c.make), 0);
+        fs::remove(dir / "big.bin");
+      }
+      Result r = ExtractArchive(dir / "a.zip", dir / "UnZip", "right", nullptr);
+      ASSERT_EQ(r.code, kOk) << r.text;
+      EXPECT_TRUE(ReadBytes(dir / "UnZip/big.bin") == data);
+    }
+  }
+}
+
+// The checks at the end of an AES entry: its authentication code over the ciphertext, and for
+// AE-1 entries (libzip's) the plaintext's CRC besides. Any of them failing refuses the entry
+// as a mismatch and leaves nothing, also when everything before it decrypted well.
+TEST(ExtractArchive, AesEntryFailingItsFinalChecksLeavesNothing) {
+  struct Case {
+    const char* why;
+    bool from_7z;
+    int change;  // 0: last byte of the code, 1: last ciphertext byte, 2: the CRC fields
+  } const cases[] = {
+      {"libzip: the code", false, 0},
+      {"libzip: the last ciphertext byte", false, 1},
+      {"libzip: a CRC that does not match", false, 2},
+      {"7z: the code", true, 0},
+      {"7z: the last ciphertext byte", true, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    ScratchFolder dir;
+    const std::string data = Pattern(300000, 6);
+    if (!c.from_7z) {
+      MakeZip(dir / "a.zip", {{"big.bin", data, ZIP_EM_AES_256, "right"}});
+    } else {
+      WriteBytes(dir / "big.bin", data);
+      ASSERT_EQ(Shell("cd " + Quote(dir.path()) +
+                      " && 7z a -tzip -mem=AES256 -pright a.zip "
+                      "big.bin >/dev/null"),
+                0);
+      fs::remove(dir / "big.bin");
+    }
+    std::string bytes = ReadBytes(dir / "a.zip");
+    const Layout at = FirstEntryLayout(bytes);
+    const std::size_t stored = Le32(bytes, at.central + 20);
+    if (c.change == 0) bytes[at.data + stored - 1] ^= 0x01;
+    if (c.change == 1) bytes[at.data + stored - 11] ^= 0x01;
+    if (c.change == 2) {
+      ASSERT_NE(Le32(bytes, at.central + 16), 0u) << "libzip writes AE-1, with a CRC";
+      const std::uint32_t wrong = Le32(bytes, at.central + 16) ^ 0x00010000u;
+      PutLe32(bytes, 14, wrong);
+      PutLe32(bytes, at.central + 16, wrong);
+    }
+    WriteBytes(dir / "a.zip", bytes);
+    Result r = ExtractArchive(dir / "a.zip", dir / "UnZip", "right", nullptr);
+    EXPECT_EQ(r.code, kWrongPassword) << r.text;
+    EXPECT_FALSE(fs::exists(dir / "UnZip"));
+  }
+}
+
 // Traditional encryption checks one byte: among a few thousand wrong passwords some pass it.
 TEST(ExtractArchive, TraditionalWrongPasswordPastTheShortCheckIs527) {
   ScratchFolder dir;
