@@ -83,6 +83,7 @@ class WholeFileReader {
   bool file_done_ = false;   // the file's end was reached
   bool zero_added_ = false;  // binary: the reader's zero byte is in raw_
   Bytes raw_;                // untrimmed content not yet handed on
+  Bytes ansi_;               // text mode: the bytes of one read, before conversion
   std::size_t raw_pos_ = 0;
   Bytes out_;  // trimmed content not yet handed out
   std::size_t out_pos_ = 0;
