@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "library/platform/error.h"
@@ -132,10 +134,17 @@ Error ReadFailure(int errno_value, const std::string& name) {
   return e;
 }
 
+// Four bytes spread over the low bytes of four 16-bit units.
+constexpr std::uint64_t Spread(std::uint64_t four) {
+  four = (four | (four << 16)) & 0x0000FFFF0000FFFFull;
+  return (four | (four << 8)) & 0x00FF00FF00FF00FFull;
+}
+
 // AnsiToUtf16le into a buffer of twice the input's size. The code page maps each byte to one
-// unit, and a large text spends most of its reading here: runs of ASCII (most text) widen
-// without a lookup, in a loop the compiler vectorises; other runs go through a table made once.
+// unit, and a large text spends most of its reading here: eight bytes of ASCII (most text)
+// widen at once; other bytes go through a table made once.
 void DecodeAnsi(std::string_view ansi, char* out) {
+  static_assert(std::endian::native == std::endian::little, "units are written little-endian");
   static const std::array<std::array<char, 2>, 256> kUnits = [] {
     std::array<std::array<char, 2>, 256> units{};
     for (int b = 0; b < 256; ++b) {
@@ -144,25 +153,26 @@ void DecodeAnsi(std::string_view ansi, char* out) {
     }
     return units;
   }();
-  constexpr std::size_t kRun = 64;
-  const auto* in = reinterpret_cast<const unsigned char*>(ansi.data());
+  const char* in = ansi.data();
   const std::size_t size = ansi.size();
-  for (std::size_t at = 0; at < size; at += kRun) {
-    const std::size_t n = std::min(kRun, size - at);
-    unsigned char high = 0;
-    for (std::size_t k = 0; k < n; ++k) high |= in[at + k];
-    char* to = out + 2 * at;
-    if (high < 0x80) {
-      for (std::size_t k = 0; k < n; ++k) {
-        to[2 * k] = static_cast<char>(in[at + k]);
-        to[2 * k + 1] = '\0';
-      }
-    } else {
-      for (std::size_t k = 0; k < n; ++k) {
-        to[2 * k] = kUnits[in[at + k]][0];
-        to[2 * k + 1] = kUnits[in[at + k]][1];
+  std::size_t at = 0;
+  while (at < size) {
+    if (size - at >= 8) {
+      std::uint64_t eight = 0;
+      std::memcpy(&eight, in + at, 8);
+      if ((eight & 0x8080808080808080ull) == 0) {
+        const std::uint64_t low = Spread(eight & 0xFFFFFFFFull);
+        const std::uint64_t high = Spread(eight >> 32);
+        std::memcpy(out + 2 * at, &low, 8);
+        std::memcpy(out + 2 * at + 8, &high, 8);
+        at += 8;
+        continue;
       }
     }
+    const auto byte = static_cast<unsigned char>(in[at]);
+    out[2 * at] = kUnits[byte][0];
+    out[2 * at + 1] = kUnits[byte][1];
+    ++at;
   }
 }
 
