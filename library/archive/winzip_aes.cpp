@@ -324,11 +324,13 @@ std::int64_t WinZipAesReader::Read(char* buffer, std::size_t capacity) {
       z.next_in = reinterpret_cast<Bytef*>(s.plain.data() + s.plain_at);
       z.avail_in = static_cast<uInt>(std::min<std::size_t>(s.plain.size() - s.plain_at, 1u << 30));
       const uInt offered = z.avail_in;
+      const uInt room = z.avail_out;
       const int result = inflate(&z, Z_NO_FLUSH);
       s.plain_at += offered - z.avail_in;
       if (result == Z_STREAM_END)
         s.inflate_done = true;
-      else if (result != Z_OK && result != Z_BUF_ERROR)
+      else if ((result != Z_OK && result != Z_BUF_ERROR) ||
+               (z.avail_in == offered && z.avail_out == room))  // no progress with both sides open
         error_ = ZIP_ER_COMPRESSED_DATA;
     }
     produced = capacity - z.avail_out;
@@ -348,6 +350,7 @@ int WinZipAesReader::Finish() {
   if (error_ != ZIP_ER_OK) return error_;
   if (!s.keyed || s.held.size() != kAuthCodeSize || (s.deflated && !s.inflate_done))
     return error_ = ZIP_ER_INCONS;
+  // libzip's checks at the close concern plaintext, not the ciphertext read here.
   s.raw.Close();
   unsigned char code[EVP_MAX_MD_SIZE];
   std::size_t code_length = 0;
