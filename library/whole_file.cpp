@@ -5,10 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
-#include <bit>
 #include <cerrno>
-#include <cstdint>
 #include <cstring>
 
 #include "library/platform/error.h"
@@ -134,48 +131,6 @@ Error ReadFailure(int errno_value, const std::string& name) {
   return e;
 }
 
-// Four bytes spread over the low bytes of four 16-bit units.
-constexpr std::uint64_t Spread(std::uint64_t four) {
-  four = (four | (four << 16)) & 0x0000FFFF0000FFFFull;
-  return (four | (four << 8)) & 0x00FF00FF00FF00FFull;
-}
-
-// AnsiToUtf16le into a buffer of twice the input's size. The code page maps each byte to one
-// unit, and a large text spends most of its reading here: eight bytes of ASCII (most text)
-// widen at once; other bytes go through a table made once.
-void DecodeAnsi(std::string_view ansi, char* out) {
-  static_assert(std::endian::native == std::endian::little, "units are written little-endian");
-  static const std::array<std::array<char, 2>, 256> kUnits = [] {
-    std::array<std::array<char, 2>, 256> units{};
-    for (int b = 0; b < 256; ++b) {
-      Bytes unit = AnsiToUtf16le(std::string(1, static_cast<char>(b)));
-      units[static_cast<std::size_t>(b)] = {unit[0], unit[1]};
-    }
-    return units;
-  }();
-  const char* in = ansi.data();
-  const std::size_t size = ansi.size();
-  std::size_t at = 0;
-  while (at < size) {
-    if (size - at >= 8) {
-      std::uint64_t eight = 0;
-      std::memcpy(&eight, in + at, 8);
-      if ((eight & 0x8080808080808080ull) == 0) {
-        const std::uint64_t low = Spread(eight & 0xFFFFFFFFull);
-        const std::uint64_t high = Spread(eight >> 32);
-        std::memcpy(out + 2 * at, &low, 8);
-        std::memcpy(out + 2 * at + 8, &high, 8);
-        at += 8;
-        continue;
-      }
-    }
-    const auto byte = static_cast<unsigned char>(in[at]);
-    out[2 * at] = kUnits[byte][0];
-    out[2 * at + 1] = kUnits[byte][1];
-    ++at;
-  }
-}
-
 }  // namespace
 
 WholeFileReader::WholeFileReader(const std::string& sFileName, bool bBinary, bool trim)
@@ -222,7 +177,7 @@ bool WholeFileReader::FillRaw() {
     raw_.resize(kept + got);
   } else {
     raw_.resize(kept + 2 * got);
-    DecodeAnsi(std::string_view(ansi_.data(), got), raw_.data() + kept);
+    AnsiToUtf16leInto(std::string_view(ansi_.data(), got), raw_.data() + kept);
   }
   if (got == 0) {
     file_done_ = true;

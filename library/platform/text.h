@@ -24,6 +24,9 @@ std::string Utf16ToUtf8(std::u16string_view utf16);
 
 // Windows-1252, all 256 bytes mapped (0x81 0x8D 0x8F 0x90 0x9D to the C1 controls).
 Bytes AnsiToUtf16le(std::string_view ansi);
+// The same into `out`, which has room for 2 * ansi.size() bytes (for readers that fill their
+// own buffers).
+void AnsiToUtf16leInto(std::string_view ansi, char* out);
 // Characters outside the code page become '?'. An odd trailing byte is dropped.
 std::string Utf16leToAnsi(std::string_view utf16le);
 std::string AnsiToUtf8(std::string_view ansi);
