@@ -9,7 +9,7 @@
 #include "cli/run.h"
 #include "library/com/bstr.h"
 #include "library/platform/secret.h"
-#include "library/vellum.h"
+#include "vellum/vellum.h"
 
 namespace vellum::cli {
 namespace {

@@ -10,7 +10,7 @@
 #include "library/com/client.h"
 #include "library/com/registry.h"
 #include "library/platform/error.h"
-#include "library/vellum.h"
+#include "vellum/vellum.h"
 
 namespace vellum::cli {
 namespace {

@@ -18,7 +18,7 @@
 #include "library/platform/error.h"
 #include "library/platform/files.h"
 #include "library/platform/secret.h"
-#include "library/vellum.h"
+#include "vellum/vellum.h"
 
 namespace vellum::cli {
 namespace {

@@ -7,7 +7,7 @@
 #include "cli/password.h"
 #include "library/com/client.h"
 #include "library/platform/text.h"
-#include "library/vellum.h"
+#include "vellum/vellum.h"
 
 namespace vellum::cli {
 

@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "cli/context.h"
-#include "library/include/vellum/host.h"
+#include "vellum/host.h"
 
 namespace vellum::cli {
 

@@ -5,9 +5,9 @@
 #include "library/com/bstr.h"
 #include "library/com/client.h"
 #include "library/com/variant.h"
-#include "library/include/vellum/host.h"
+#include "vellum/host.h"
 #include "library/platform/error.h"
-#include "library/vellum.h"
+#include "vellum/vellum.h"
 
 namespace vellum::desk {
 namespace {

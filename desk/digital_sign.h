@@ -10,7 +10,7 @@
 #include <memory>
 #include <optional>
 
-#include "library/include/vellum/host.h"
+#include "vellum/host.h"
 
 namespace vellum::desk {
 

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "library/signature_files.h"
+#include "library/digital_sign/signature_files.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "library/crypto/encrypted_data.h"
-#include "library/encryption_logic.h"
+#include "library/encryption/encryption_logic.h"
 #include "library/platform/error.h"
 #include "library/platform/text.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "library/com/types.h"
+#include "vellum/types.h"
 #include "library/platform/text.h"
 
 namespace vellum::com {

@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "library/com/types.h"
+#include "vellum/types.h"
 
 namespace vellum::com {
 

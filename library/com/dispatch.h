@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "library/com/bstr.h"
-#include "library/com/types.h"
+#include "vellum/types.h"
 #include "library/com/variant.h"
 
 namespace vellum::com {

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "library/com/types.h"
+#include "vellum/types.h"
 
 namespace vellum::com {
 

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "library/com/dispatch.h"
-#include "library/com/types.h"
+#include "vellum/types.h"
 
 namespace vellum::com {
 

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "library/com/types.h"
+#include "vellum/types.h"
 
 namespace vellum::com {
 

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "library/com/bstr.h"
-#include "library/com/types.h"
+#include "vellum/types.h"
 
 namespace vellum::com {
 

@@ -11,7 +11,7 @@
 #include "library/com/registry.h"
 #include "library/platform/error.h"
 #include "library/platform/files.h"
-#include "library/vellum.h"
+#include "vellum/vellum.h"
 
 namespace vellum::com {
 namespace {

@@ -12,7 +12,7 @@
 #include "library/com/client.h"
 #include "library/com/variant.h"
 #include "library/platform/files.h"
-#include "library/vellum.h"
+#include "vellum/vellum.h"
 
 namespace vellum::com {
 namespace {

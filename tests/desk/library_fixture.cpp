@@ -5,7 +5,7 @@
 
 #include "library/com/client.h"
 #include "library/com/variant.h"
-#include "library/vellum.h"
+#include "vellum/vellum.h"
 #include "tests/support/test_pki.h"
 
 namespace vellum::desk::testing {

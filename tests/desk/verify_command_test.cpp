@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "library/com/types.h"
+#include "vellum/types.h"
 #include "tests/desk/desk_fakes.h"
 #include "tests/support/temp_folder.h"
 

@@ -8,7 +8,7 @@
 
 #include <filesystem>
 
-#include "library/Zip.h"
+#include "library/zip/zip.h"
 #include "library/archive/archive.h"
 #include "library/com/bstr.h"
 #include "library/com/client.h"

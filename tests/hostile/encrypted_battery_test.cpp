@@ -6,7 +6,7 @@
 #include <chrono>
 #include <filesystem>
 
-#include "library/Encryption.h"
+#include "library/encryption/encryption.h"
 #include "library/com/bstr.h"
 #include "library/com/client.h"
 #include "library/com/object.h"

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <functional>
 
-#include "library/Zip.h"
+#include "library/zip/zip.h"
 #include "library/archive/archive.h"
 #include "library/com/bstr.h"
 #include "library/com/client.h"

@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "library/DigitalSign.h"
+#include "library/digital_sign/digital_sign.h"
 #include "library/com/client.h"
 #include "library/com/object.h"
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "library/com/variant.h"
-#include "library/vellum.h"
+#include "vellum/vellum.h"
 #include "tests/support/host_hooks.h"
 #include "tests/support/test_pki.h"
 

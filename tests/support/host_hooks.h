@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "library/include/vellum/host.h"
+#include "vellum/host.h"
 
 namespace vellum::testing {
 

@@ -1,0 +1,376 @@
+#include "library/digital_sign/digital_sign.h"
+
+#include "library/com/bstr.h"
+#include "library/com/variant.h"
+#include "library/digital_sign/operations.h"
+#include "library/com/frame.h"
+#include "library/platform/shell_open.h"
+#include "library/digital_sign/whole_file.h"
+
+namespace vellum {
+namespace {
+
+using com::ArgKind;
+using com::InvokeArgs;
+using com::Omitted;
+using com::ParamInfo;
+
+constexpr ParamInfo kRequiredRef(const char* name) {
+  return {name, ArgKind::kVariantRef, Omitted::kRequired};
+}
+constexpr ParamInfo kOptionalRef(const char* name) {
+  return {name, ArgKind::kVariantRef, Omitted::kMissing};
+}
+
+const std::vector<ParamInfo> kSignParams = {
+    {"sInputFileName", ArgKind::kVariantValue, Omitted::kRequired},
+    kRequiredRef("bContentAndSignatureInSeparateFiles"),
+    kRequiredRef("bBinaryEncoding"),
+    kOptionalRef("sStoreName"),
+    {"sSignedFileExtension", ArgKind::kVariantRef, Omitted::kEmptyText},
+    kOptionalRef("ResultantSigningMessage"),
+    kOptionalRef("sUseriD"),
+    kOptionalRef("sPassword"),
+    kOptionalRef("bEncryptFile"),
+    kOptionalRef("sIssuedToPerson"),
+    kOptionalRef("sIssuedToMailId"),
+    kOptionalRef("sIssuedToCompany"),
+    kOptionalRef("HashAlgorithm"),
+    kOptionalRef("EncryptionAlgorithm"),
+};
+
+std::vector<ParamInfo> VerifyParams(bool with_trim) {
+  std::vector<ParamInfo> params = {
+      kRequiredRef("sFingerprintFName"),
+      kRequiredRef("bContentAndSignatureInSeparateFiles"),
+      kRequiredRef("bBinaryEncoding"),
+      kRequiredRef("sArrVerifyingCertificateDetails"),
+      kOptionalRef("sOriginalFName"),
+      kOptionalRef("VerifyErr"),
+      kOptionalRef("bOpenFileAfterVerifyContentSign"),
+      kOptionalRef("sUseriD"),
+      kOptionalRef("sPassword"),
+      kOptionalRef("bDecryptFile"),
+      kOptionalRef("HashAlgorithm"),
+      kOptionalRef("EncryptionAlgorithm"),
+  };
+  if (with_trim) params.push_back(kOptionalRef("sTrim"));
+  return params;
+}
+
+void SetVariantResult(VARIANT* result, bool value) {
+  if (result == nullptr) return;
+  com::VariantInit(result);
+  result->vt = com::VT_BOOL;
+  result->boolVal = value ? com::VARIANT_TRUE : com::VARIANT_FALSE;
+}
+
+void SetBoolResult(VARIANT_BOOL* result, bool value) {
+  if (result != nullptr) *result = value ? com::VARIANT_TRUE : com::VARIANT_FALSE;
+}
+
+// The reasons the desktop shell gives for its codes up to 32.
+std::string StartDocReason(int code) {
+  switch (code) {
+    case 2:
+      return "File not found";
+    case 3:
+      return "Path not found";
+    case 5:
+      return "Access denied";
+    case 8:
+      return "Out of memory";
+    case 11:
+      return "Invalid EXE file or error in EXE image";
+    case 26:
+      return "A sharing violation occurred";
+    case 27:
+      return "Incomplete or invalid file association";
+    case 28:
+      return "DDE Time out";
+    case 29:
+      return "DDE transaction failed";
+    case 30:
+      return "DDE busy";
+    case 31:
+      return "No association for file extension";
+    case 32:
+      return "Verified file opening component not found. ";
+    default:
+      return "Unknown error";
+  }
+}
+
+}  // namespace
+
+const com::DispatchTable<_DigitalSign>& DigitalSign::Table() {
+  static const com::DispatchTable<_DigitalSign> table = {
+      {"SignFile", dispid::kSignFile, kSignParams,
+       [](_DigitalSign* s, InvokeArgs& a, VARIANT* r) {
+         return s->SignFile(a.Value(0), a.Ref(1), a.Ref(2), a.Ref(3), a.Ref(4), a.Ref(5), a.Ref(6),
+                            a.Ref(7), a.Ref(8), a.Ref(9), a.Ref(10), a.Ref(11), a.Ref(12),
+                            a.Ref(13), r);
+       }},
+      {"SignZipFile", dispid::kSignZipFile, kSignParams,
+       [](_DigitalSign* s, InvokeArgs& a, VARIANT* r) {
+         return s->SignZipFile(a.Value(0), a.Ref(1), a.Ref(2), a.Ref(3), a.Ref(4), a.Ref(5),
+                               a.Ref(6), a.Ref(7), a.Ref(8), a.Ref(9), a.Ref(10), a.Ref(11),
+                               a.Ref(12), a.Ref(13), r);
+       }},
+      {"StartDoc",
+       dispid::kStartDoc,
+       {{"DocName", ArgKind::kBstrRef, Omitted::kRequired},
+        {"sErrStartDoc", ArgKind::kBstrRef, Omitted::kEmptyText}},
+       [](_DigitalSign* s, InvokeArgs& a, VARIANT* r) {
+         return com::BoolResult(
+             r, [&](VARIANT_BOOL* b) { return s->StartDoc(a.BstrRef(0), a.BstrRef(1), b); });
+       }},
+      {"VerifyFile", dispid::kVerifyFile, VerifyParams(true),
+       [](_DigitalSign* s, InvokeArgs& a, VARIANT* r) {
+         return com::BoolResult(r, [&](VARIANT_BOOL* b) {
+           return s->VerifyFile(a.Ref(0), a.Ref(1), a.Ref(2), a.Ref(3), a.Ref(4), a.Ref(5),
+                                a.Ref(6), a.Ref(7), a.Ref(8), a.Ref(9), a.Ref(10), a.Ref(11),
+                                a.Ref(12), b);
+         });
+       }},
+      {"VerifyNSEFile",
+       dispid::kVerifyNSEFile,
+       {kRequiredRef("sFingerprintFName"), kRequiredRef("bBinaryEncoding"),
+        kOptionalRef("sOriginalFName"), kOptionalRef("VerifyErr")},
+       [](_DigitalSign* s, InvokeArgs& a, VARIANT* r) {
+         return com::BoolResult(r, [&](VARIANT_BOOL* b) {
+           return s->VerifyNSEFile(a.Ref(0), a.Ref(1), a.Ref(2), a.Ref(3), b);
+         });
+       }},
+      {"VerifyZipFile", dispid::kVerifyZipFile, VerifyParams(false),
+       [](_DigitalSign* s, InvokeArgs& a, VARIANT* r) {
+         return com::BoolResult(r, [&](VARIANT_BOOL* b) {
+           return s->VerifyZipFile(a.Ref(0), a.Ref(1), a.Ref(2), a.Ref(3), a.Ref(4), a.Ref(5),
+                                   a.Ref(6), a.Ref(7), a.Ref(8), a.Ref(9), a.Ref(10), a.Ref(11), b);
+         });
+       }},
+  };
+  return table;
+}
+
+namespace {
+
+// Optional arguments may reach the vtable as null pointers; they then read as omitted.
+struct MissingSlots {
+  com::Variant slots[16];
+  int used = 0;
+  VARIANT* operator()(VARIANT* arg) {
+    if (arg != nullptr) return arg;
+    slots[used] = com::Variant::Missing();
+    return slots[used++].get();
+  }
+};
+
+}  // namespace
+
+HRESULT DigitalSign::SignFile(VARIANT sInputFileName, VARIANT* bContentAndSignatureInSeparateFiles,
+                              VARIANT* bBinaryEncoding, VARIANT* sStoreName,
+                              VARIANT* sSignedFileExtension, VARIANT* ResultantSigningMessage,
+                              VARIANT* sUseriD, VARIANT* sPassword, VARIANT* bEncryptFile,
+                              VARIANT* sIssuedToPerson, VARIANT* sIssuedToMailId,
+                              VARIANT* sIssuedToCompany, VARIANT* HashAlgorithm,
+                              VARIANT* EncryptionAlgorithm, VARIANT* result) {
+  if (!OnOwnerThread()) return com::RPC_E_WRONG_THREAD;
+  SetVariantResult(result, false);
+  auto fail = [&](const std::string& text) { com::StoreText(ResultantSigningMessage, text); };
+  return Frame(
+      this,
+      [&] {
+        MissingSlots m;
+        com::Variant empty_suffix = com::Variant::Text("");
+        SignArgs args{sInputFileName,
+                      m(bContentAndSignatureInSeparateFiles),
+                      m(bBinaryEncoding),
+                      m(sStoreName),
+                      sSignedFileExtension != nullptr ? sSignedFileExtension : empty_suffix.get(),
+                      m(ResultantSigningMessage),
+                      m(sUseriD),
+                      m(sPassword),
+                      m(bEncryptFile),
+                      m(sIssuedToPerson),
+                      m(sIssuedToMailId),
+                      m(sIssuedToCompany),
+                      m(HashAlgorithm),
+                      m(EncryptionAlgorithm)};
+        SetVariantResult(result, SignOperation(args, SignMode::kFile));
+      },
+      fail);
+}
+
+HRESULT DigitalSign::SignZipFile(VARIANT sInputFileName,
+                                 VARIANT* bContentAndSignatureInSeparateFiles,
+                                 VARIANT* bBinaryEncoding, VARIANT* sStoreName,
+                                 VARIANT* sSignedFileExtension, VARIANT* ResultantSigningMessage,
+                                 VARIANT* sUseriD, VARIANT* sPassword, VARIANT* bEncryptFile,
+                                 VARIANT* sIssuedToPerson, VARIANT* sIssuedToMailId,
+                                 VARIANT* sIssuedToCompany, VARIANT* HashAlgorithm,
+                                 VARIANT* EncryptionAlgorithm, VARIANT* result) {
+  if (!OnOwnerThread()) return com::RPC_E_WRONG_THREAD;
+  SetVariantResult(result, false);
+  auto fail = [&](const std::string& text) { com::StoreText(ResultantSigningMessage, text); };
+  return Frame(
+      this,
+      [&] {
+        MissingSlots m;
+        com::Variant empty_suffix = com::Variant::Text("");
+        SignArgs args{sInputFileName,
+                      m(bContentAndSignatureInSeparateFiles),
+                      m(bBinaryEncoding),
+                      m(sStoreName),
+                      sSignedFileExtension != nullptr ? sSignedFileExtension : empty_suffix.get(),
+                      m(ResultantSigningMessage),
+                      m(sUseriD),
+                      m(sPassword),
+                      m(bEncryptFile),
+                      m(sIssuedToPerson),
+                      m(sIssuedToMailId),
+                      m(sIssuedToCompany),
+                      m(HashAlgorithm),
+                      m(EncryptionAlgorithm)};
+        SetVariantResult(result, SignOperation(args, SignMode::kZip));
+      },
+      fail);
+}
+
+HRESULT DigitalSign::StartDoc(BSTR* DocName, BSTR* sErrStartDoc, VARIANT_BOOL* result) {
+  if (!OnOwnerThread()) return com::RPC_E_WRONG_THREAD;
+  SetBoolResult(result, false);
+  auto report = [&](const std::string& text) { com::StoreBstrUtf8(sErrStartDoc, text); };
+  return Frame(
+      this,
+      [&] {
+        // Paths are handed over in the file system's own encoding (UTF-8), not converted to
+        // the ANSI code page: a name outside that page would otherwise open another file.
+        const std::string name = com::BstrToUtf8(DocName != nullptr ? *DocName : nullptr);
+        const int code = platform::ShellOpen(name);
+        if (code <= 32) {
+          report(StartDocReason(code));
+          return;
+        }
+        report(" Opened file: " + name);
+        SetBoolResult(result, true);
+      },
+      report);
+}
+
+HRESULT DigitalSign::VerifyFile(VARIANT* sFingerprintFName,
+                                VARIANT* bContentAndSignatureInSeparateFiles,
+                                VARIANT* bBinaryEncoding, VARIANT* sArrVerifyingCertificateDetails,
+                                VARIANT* sOriginalFName, VARIANT* VerifyErr,
+                                VARIANT* bOpenFileAfterVerifyContentSign, VARIANT* sUseriD,
+                                VARIANT* sPassword, VARIANT* bDecryptFile, VARIANT* HashAlgorithm,
+                                VARIANT* EncryptionAlgorithm, VARIANT* sTrim,
+                                VARIANT_BOOL* result) {
+  if (!OnOwnerThread()) return com::RPC_E_WRONG_THREAD;
+  SetBoolResult(result, false);
+  auto fail = [&](const std::string& text) { com::StoreText(VerifyErr, text); };
+  return Frame(
+      this,
+      [&] {
+        MissingSlots m;
+        VerifyArgs args{m(sFingerprintFName),
+                        m(bContentAndSignatureInSeparateFiles),
+                        m(bBinaryEncoding),
+                        m(sArrVerifyingCertificateDetails),
+                        m(sOriginalFName),
+                        m(VerifyErr),
+                        m(bOpenFileAfterVerifyContentSign),
+                        m(sUseriD),
+                        m(sPassword),
+                        m(bDecryptFile),
+                        m(HashAlgorithm),
+                        m(EncryptionAlgorithm),
+                        m(sTrim)};
+        SetBoolResult(result, VerifyOperation(this, args, VerifyMode::kFile));
+      },
+      fail);
+}
+
+HRESULT DigitalSign::VerifyNSEFile(VARIANT* sFingerprintFName, VARIANT* bBinaryEncoding,
+                                   VARIANT* sOriginalFName, VARIANT* VerifyErr,
+                                   VARIANT_BOOL* result) {
+  if (!OnOwnerThread()) return com::RPC_E_WRONG_THREAD;
+  SetBoolResult(result, false);
+  auto fail = [&](const std::string& text) { com::StoreText(VerifyErr, text); };
+  return Frame(
+      this,
+      [&] {
+        MissingSlots m;
+        SetBoolResult(result, VerifyNseOperation(m(sFingerprintFName), m(bBinaryEncoding),
+                                                 m(sOriginalFName), m(VerifyErr)));
+      },
+      fail);
+}
+
+HRESULT DigitalSign::VerifyZipFile(
+    VARIANT* sFingerprintFName, VARIANT* bContentAndSignatureInSeparateFiles,
+    VARIANT* bBinaryEncoding, VARIANT* sArrVerifyingCertificateDetails, VARIANT* sOriginalFName,
+    VARIANT* VerifyErr, VARIANT* bOpenFileAfterVerifyContentSign, VARIANT* sUseriD,
+    VARIANT* sPassword, VARIANT* bDecryptFile, VARIANT* HashAlgorithm, VARIANT* EncryptionAlgorithm,
+    VARIANT_BOOL* result) {
+  if (!OnOwnerThread()) return com::RPC_E_WRONG_THREAD;
+  SetBoolResult(result, false);
+  auto fail = [&](const std::string& text) { com::StoreText(VerifyErr, text); };
+  return Frame(
+      this,
+      [&] {
+        MissingSlots m;
+        VerifyArgs args{m(sFingerprintFName),
+                        m(bContentAndSignatureInSeparateFiles),
+                        m(bBinaryEncoding),
+                        m(sArrVerifyingCertificateDetails),
+                        m(sOriginalFName),
+                        m(VerifyErr),
+                        m(bOpenFileAfterVerifyContentSign),
+                        m(sUseriD),
+                        m(sPassword),
+                        m(bDecryptFile),
+                        m(HashAlgorithm),
+                        m(EncryptionAlgorithm),
+                        nullptr};
+        SetBoolResult(result, VerifyOperation(this, args, VerifyMode::kZip));
+      },
+      fail);
+}
+
+HRESULT DigitalSign::WriteWholeFile(BSTR* sFileName, BSTR* sData, VARIANT_BOOL bBinary,
+                                    VARIANT_BOOL* result) {
+  if (!OnOwnerThread()) return com::RPC_E_WRONG_THREAD;
+  SetBoolResult(result, false);
+  try {
+    vellum::WriteWholeFile(com::BstrToUtf8(sFileName != nullptr ? *sFileName : nullptr),
+                           Bytes(com::BstrBytes(sData != nullptr ? *sData : nullptr)),
+                           bBinary != 0);
+    SetBoolResult(result, true);
+    return com::S_OK;
+  } catch (const Error& e) {
+    return HresultOf(e);
+  } catch (...) {
+    return com::E_OUTOFMEMORY;
+  }
+}
+
+HRESULT DigitalSign::ReadWholeFile(BSTR* sFileName, BSTR* sContent, VARIANT_BOOL bBinary,
+                                   VARIANT* vTrim, VARIANT_BOOL* result) {
+  if (!OnOwnerThread()) return com::RPC_E_WRONG_THREAD;
+  SetBoolResult(result, false);
+  try {
+    const bool trim = vTrim != nullptr && com::EqualsText(*vTrim, "Y");
+    Bytes content = vellum::ReadWholeFile(
+        com::BstrToUtf8(sFileName != nullptr ? *sFileName : nullptr), bBinary != 0, trim);
+    com::StoreBstr(sContent, content);
+    SetBoolResult(result, true);
+    return com::S_OK;
+  } catch (const Error& e) {
+    return HresultOf(e);
+  } catch (...) {
+    return com::E_OUTOFMEMORY;
+  }
+}
+
+}  // namespace vellum

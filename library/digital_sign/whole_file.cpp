@@ -1,0 +1,267 @@
+#include "library/digital_sign/whole_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "library/platform/error.h"
+#include "library/platform/files.h"
+
+namespace vellum {
+namespace {
+
+constexpr char kSpaceLow = 0x20;
+constexpr char kSpaceHigh = 0x00;
+
+// Replacing a path renames a new regular file over it. Over a device, a pipe or a socket that
+// would swap the node itself for a file (as root, /dev/null included), so such targets are
+// refused before anything is created. A symbolic link is replaced, not written through: a
+// link planted in a shared folder cannot send the content elsewhere.
+void RefuseSpecialTarget(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode) || S_ISLNK(st.st_mode) ||
+      S_ISDIR(st.st_mode))
+    return;
+  throw Error::Runtime(rt::kPathFileAccess, RuntimeDescription(rt::kPathFileAccess) + " (" + path +
+                                                ": not a regular file)");
+}
+
+bool IsSpaceUnit(std::string_view content, std::size_t at) {
+  return content[at] == kSpaceLow && content[at + 1] == kSpaceHigh;
+}
+
+// Units below U+0080 and from U+00A0 to U+00FF are the same values in Windows-1252, and they
+// make up most text; `ansi` gets them directly. False for a piece with any other unit (or an
+// odd byte), which takes the full conversion and its check.
+bool PlainLatin1(std::string_view piece, std::string& ansi) {
+  if (piece.size() % 2 != 0) return false;
+  ansi.resize(piece.size() / 2);
+  for (std::size_t i = 0; i < ansi.size(); ++i) {
+    const auto low = static_cast<unsigned char>(piece[2 * i]);
+    if (piece[2 * i + 1] != '\0' || (low >= 0x80 && low < 0xA0)) return false;
+    ansi[i] = static_cast<char>(low);
+  }
+  return true;
+}
+
+}  // namespace
+
+Bytes TrimSpaceUnits(std::string_view content) {
+  std::size_t begin = 0;
+  std::size_t end = content.size();
+  // An odd last byte is not a unit: it stays, and with it everything before it.
+  if (end % 2 != 0) {
+    while (begin + 2 <= end - 1 && IsSpaceUnit(content, begin)) begin += 2;
+    return Bytes(content.substr(begin));
+  }
+  while (begin + 2 <= end && IsSpaceUnit(content, begin)) begin += 2;
+  while (end >= begin + 2 && IsSpaceUnit(content, end - 2)) end -= 2;
+  return Bytes(content.substr(begin, end - begin));
+}
+
+Bytes ReadWholeFile(const std::string& sFileName, bool bBinary, bool trim) {
+  if (!platform::FileExists(sFileName))
+    throw Error::Runtime(rt::kFileMissing, "File: " + sFileName + " does not Exist.");
+  Bytes raw;
+  try {
+    raw = platform::ReadFileBytes(sFileName);
+  } catch (const Error& e) {
+    // The file was there a moment ago; say so in the reader's own words.
+    if (e.number() == rt::kFileNotFound)
+      throw Error::Runtime(rt::kFileNotFound, "File: " + sFileName + " not found.");
+    throw;
+  }
+  Bytes content;
+  if (bBinary) {
+    // Callers have always received one zero byte more than the file holds, and detached
+    // binary signatures cover it; keep it so those signatures still verify. Reserve exactly:
+    // growing by doubling would briefly hold twice a large file.
+    raw.reserve(raw.size() + 1);
+    raw.push_back('\0');
+    content = std::move(raw);
+  } else {
+    content = AnsiToUtf16le(raw);
+  }
+  return trim ? TrimSpaceUnits(content) : content;
+}
+
+void WriteWholeFile(const std::string& sFileName, std::string_view sData, bool bBinary) {
+  RefuseSpecialTarget(sFileName);
+  if (bBinary) {
+    platform::WriteFileAtomic(sFileName, sData);
+    return;
+  }
+  // Windows-1252 maps all 256 bytes, so the text fits exactly when it comes back unchanged. The
+  // check runs before anything is created, and piece by piece, so a large text is not held in
+  // a second and third form.
+  constexpr std::size_t kPiece = std::size_t{1} << 16;  // even: pieces end on a unit
+  std::string ansi;
+  for (std::size_t at = 0; at < sData.size(); at += kPiece) {
+    std::string_view piece = sData.substr(at, kPiece);
+    if (!PlainLatin1(piece, ansi) && AnsiToUtf16le(Utf16leToAnsi(piece)) != piece)
+      throw Error::Runtime(rt::kInvalidCall);
+  }
+  platform::AtomicFileWriter file(sFileName);
+  for (std::size_t at = 0; at < sData.size(); at += kPiece) {
+    std::string_view piece = sData.substr(at, kPiece);
+    if (!PlainLatin1(piece, ansi)) ansi = Utf16leToAnsi(piece);
+    file.Write(ansi);
+  }
+  file.Commit();
+}
+
+}  // namespace vellum
+
+namespace vellum {
+namespace {
+
+// Large enough that per-call costs vanish next to hashing, small enough that memory does not
+// follow the file.
+constexpr std::size_t kChunk = std::size_t{1} << 18;
+
+// A failure of the reading step in ReadWholeFile's words.
+Error ReadFailure(int errno_value, const std::string& name) {
+  Error e = FileError(errno_value, name);
+  if (e.number() == rt::kFileNotFound)
+    return Error::Runtime(rt::kFileNotFound, "File: " + name + " not found.");
+  return e;
+}
+
+}  // namespace
+
+WholeFileReader::WholeFileReader(const std::string& sFileName, bool bBinary, bool trim)
+    : name_(sFileName), binary_(bBinary), trim_(trim) {
+  if (!platform::FileExists(sFileName))
+    throw Error::Runtime(rt::kFileMissing, "File: " + sFileName + " does not Exist.");
+  fd_ = platform::FileDescriptor(::open(sFileName.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd_) throw ReadFailure(errno, sFileName);
+  struct stat st {};
+  if (::fstat(fd_.get(), &st) != 0) throw ReadFailure(errno, sFileName);
+  if (S_ISDIR(st.st_mode)) throw ReadFailure(EISDIR, sFileName);
+  file_size_ = static_cast<std::uint64_t>(st.st_size);
+}
+
+bool WholeFileReader::FillRaw() {
+  raw_.erase(0, raw_pos_);
+  raw_pos_ = 0;
+  if (file_done_) {
+    // Binary content ends with the reader's zero byte, as ReadWholeFile gives it.
+    if (!binary_ || zero_added_) return false;
+    raw_.push_back('\0');
+    zero_added_ = true;
+    return true;
+  }
+  const std::size_t kept = raw_.size();
+  char* target = nullptr;
+  if (binary_) {
+    raw_.resize(kept + kChunk);
+    target = raw_.data() + kept;
+  } else {
+    ansi_.resize(kChunk / 2);  // made once, kept for the next read
+    target = ansi_.data();
+  }
+  ssize_t n = 0;
+  do {
+    n = ::read(fd_.get(), target, binary_ ? kChunk : kChunk / 2);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) {
+    failed_ = true;
+    throw ReadFailure(errno, name_);
+  }
+  const auto got = static_cast<std::size_t>(n);
+  if (binary_) {
+    raw_.resize(kept + got);
+  } else {
+    raw_.resize(kept + 2 * got);
+    AnsiToUtf16leInto(std::string_view(ansi_.data(), got), raw_.data() + kept);
+  }
+  if (got == 0) {
+    file_done_ = true;
+    fd_.close();
+    return FillRaw();
+  }
+  return true;
+}
+
+std::size_t WholeFileReader::Read(char* buffer, std::size_t capacity) {
+  return trim_ ? ReadTrimmed(buffer, capacity) : ReadRaw(buffer, capacity);
+}
+
+std::size_t WholeFileReader::ReadRaw(char* buffer, std::size_t capacity) {
+  std::size_t n = 0;
+  while (n < capacity) {
+    if (raw_pos_ == raw_.size() && !FillRaw()) break;
+    std::size_t k = std::min(capacity - n, raw_.size() - raw_pos_);
+    std::memcpy(buffer + n, raw_.data() + raw_pos_, k);
+    raw_pos_ += k;
+    n += k;
+  }
+  return n;
+}
+
+std::size_t WholeFileReader::ReadTrimmed(char* buffer, std::size_t capacity) {
+  std::size_t n = 0;
+  while (n < capacity) {
+    if (out_pos_ == out_.size()) {
+      out_.clear();
+      out_pos_ = 0;
+      if (!TrimMore()) break;
+    }
+    std::size_t k = std::min(capacity - n, out_.size() - out_pos_);
+    std::memcpy(buffer + n, out_.data() + out_pos_, k);
+    out_pos_ += k;
+    n += k;
+  }
+  return n;
+}
+
+// Appends the next trimmed content to out_; false when none is left. Works unit by unit as
+// TrimSpaceUnits does, holding back only a count of trailing space units.
+bool WholeFileReader::TrimMore() {
+  while (out_.size() < kChunk) {
+    if (spaces_out_ > 0) {
+      std::uint64_t k = std::min<std::uint64_t>(spaces_out_, (kChunk - out_.size()) / 2 + 1);
+      for (std::uint64_t i = 0; i < k; ++i) out_.append({kSpaceLow, kSpaceHigh});
+      spaces_out_ -= k;
+      continue;
+    }
+    if (trim_done_) break;
+    if (raw_.size() - raw_pos_ < 2) {
+      if (FillRaw()) continue;
+      // The end. An odd last byte is not a unit: the spaces before it are inner ones.
+      if (raw_pos_ < raw_.size()) {
+        if (held_spaces_ > 0) {
+          spaces_out_ = held_spaces_;
+          held_spaces_ = 0;
+          continue;
+        }
+        out_.push_back(raw_[raw_pos_++]);
+      }
+      trim_done_ = true;  // trailing spaces at an even end are dropped
+      continue;
+    }
+    if (IsSpaceUnit(raw_, raw_pos_)) {
+      raw_pos_ += 2;
+      if (!leading_) ++held_spaces_;
+      continue;
+    }
+    leading_ = false;
+    if (held_spaces_ > 0) {
+      spaces_out_ = held_spaces_;
+      held_spaces_ = 0;
+      continue;
+    }
+    out_.append(raw_, raw_pos_, 2);
+    raw_pos_ += 2;
+  }
+  return !out_.empty();
+}
+
+WholeFileWriter::WholeFileWriter(const std::string& sFileName)
+    : file_((RefuseSpecialTarget(sFileName), sFileName)) {}
+
+}  // namespace vellum
