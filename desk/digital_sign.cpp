@@ -5,8 +5,8 @@
 #include "library/com/bstr.h"
 #include "library/com/client.h"
 #include "library/com/variant.h"
-#include "vellum/host.h"
 #include "library/platform/error.h"
+#include "vellum/host.h"
 #include "vellum/vellum.h"
 
 namespace vellum::desk {

@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "vellum/types.h"
 #include "library/platform/text.h"
+#include "vellum/types.h"
 
 namespace vellum::com {
 

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "library/com/bstr.h"
-#include "vellum/types.h"
 #include "library/com/variant.h"
+#include "vellum/types.h"
 
 namespace vellum::com {
 

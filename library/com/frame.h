@@ -7,8 +7,8 @@
 #include <new>
 #include <string>
 
-#include "vellum/types.h"
 #include "library/platform/error.h"
+#include "vellum/types.h"
 
 namespace vellum {
 

@@ -261,8 +261,8 @@ bool SplitAttached(std::string_view der, HeldMessage& held) {
     const DerItem explicit_data = ReadDerItem(der, type.end());
     const DerItem signed_data = ReadDerItem(der, explicit_data.body());
     if (info.tag != 0x30 || info.end() != der.size() || type.tag != 0x06 ||
-        explicit_data.tag != 0xA0 || explicit_data.end() != info.end() ||
-        signed_data.tag != 0x30 || signed_data.end() != explicit_data.end())
+        explicit_data.tag != 0xA0 || explicit_data.end() != info.end() || signed_data.tag != 0x30 ||
+        signed_data.end() != explicit_data.end())
       return false;
     const DerItem version = ReadDerItem(der, signed_data.body());
     const DerItem digests = ReadDerItem(der, version.end());

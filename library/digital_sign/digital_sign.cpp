@@ -1,11 +1,11 @@
 #include "library/digital_sign/digital_sign.h"
 
 #include "library/com/bstr.h"
+#include "library/com/frame.h"
 #include "library/com/variant.h"
 #include "library/digital_sign/operations.h"
-#include "library/com/frame.h"
-#include "library/platform/shell_open.h"
 #include "library/digital_sign/whole_file.h"
+#include "library/platform/shell_open.h"
 
 namespace vellum {
 namespace {

@@ -8,11 +8,11 @@
 #include "library/crypto/signed_data.h"
 #include "library/crypto/store.h"
 #include "library/digital_sign/operations.h"
+#include "library/digital_sign/signature_files.h"
+#include "library/digital_sign/whole_file.h"
 #include "library/encryption/encryption_logic.h"
 #include "library/platform/error.h"
 #include "library/platform/secret.h"
-#include "library/digital_sign/signature_files.h"
-#include "library/digital_sign/whole_file.h"
 #include "library/zip/zip_logic.h"
 
 namespace vellum {

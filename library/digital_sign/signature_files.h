@@ -22,8 +22,8 @@
 #include <string>
 #include <string_view>
 
-#include "library/platform/text.h"
 #include "library/digital_sign/whole_file.h"
+#include "library/platform/text.h"
 
 namespace vellum::signature_files {
 

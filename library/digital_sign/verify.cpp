@@ -6,16 +6,16 @@
 #include <ctime>
 #include <optional>
 
-#include "library/digital_sign/certificate_report.h"
 #include "library/com/bstr.h"
 #include "library/crypto/codec.h"
 #include "library/crypto/signed_data.h"
+#include "library/digital_sign/certificate_report.h"
 #include "library/digital_sign/operations.h"
+#include "library/digital_sign/signature_files.h"
+#include "library/digital_sign/whole_file.h"
 #include "library/encryption/encryption_logic.h"
 #include "library/platform/error.h"
 #include "library/platform/secret.h"
-#include "library/digital_sign/signature_files.h"
-#include "library/digital_sign/whole_file.h"
 #include "library/zip/zip_logic.h"
 
 namespace vellum {

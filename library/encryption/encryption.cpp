@@ -1,8 +1,8 @@
 #include "library/encryption/encryption.h"
 
 #include "library/com/bstr.h"
-#include "library/encryption/encryption_logic.h"
 #include "library/com/frame.h"
+#include "library/encryption/encryption_logic.h"
 #include "library/platform/secret.h"
 
 namespace vellum {

@@ -38,7 +38,9 @@ std::string RuntimeDescription(std::int32_t number) {
   }
 }
 
-Error Error::Runtime(std::int32_t number) { return Error(number, RuntimeDescription(number)); }
+Error Error::Runtime(std::int32_t number) {
+  return Error(number, RuntimeDescription(number));
+}
 
 Error FileError(int errno_value, const std::string& path) {
   std::int32_t number = rt::kPathFileAccess;

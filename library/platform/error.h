@@ -15,15 +15,15 @@ namespace vellum {
 
 // Run-time error numbers used by the library.
 namespace rt {
-inline constexpr std::int32_t kInvalidCall = 5;      // "Invalid procedure call or argument"
-inline constexpr std::int32_t kOverflow = 6;         // "Overflow"
-inline constexpr std::int32_t kTypeMismatch = 13;    // "Type mismatch"
-inline constexpr std::int32_t kFileNotFound = 53;    // "File not found"
-inline constexpr std::int32_t kDiskFull = 61;        // "Disk full"
+inline constexpr std::int32_t kInvalidCall = 5;        // "Invalid procedure call or argument"
+inline constexpr std::int32_t kOverflow = 6;           // "Overflow"
+inline constexpr std::int32_t kTypeMismatch = 13;      // "Type mismatch"
+inline constexpr std::int32_t kFileNotFound = 53;      // "File not found"
+inline constexpr std::int32_t kDiskFull = 61;          // "Disk full"
 inline constexpr std::int32_t kPermissionDenied = 70;  // "Permission denied"
-inline constexpr std::int32_t kPathFileAccess = 75;  // "Path/File access error"
-inline constexpr std::int32_t kPathNotFound = 76;    // "Path not found"
-inline constexpr std::int32_t kFileMissing = 504;    // raised by ReadWholeFile for a missing file
+inline constexpr std::int32_t kPathFileAccess = 75;    // "Path/File access error"
+inline constexpr std::int32_t kPathNotFound = 76;      // "Path not found"
+inline constexpr std::int32_t kFileMissing = 504;      // raised by ReadWholeFile for a missing file
 }  // namespace rt
 
 // HRESULTs the components return. Kept here so crypto and archive need no COM headers.
@@ -35,7 +35,7 @@ inline constexpr std::int32_t kOutOfMemory = static_cast<std::int32_t>(0x8007000
 inline constexpr std::int32_t kNotImplemented = static_cast<std::int32_t>(0x80004001);
 inline constexpr std::int32_t kAccessDenied = static_cast<std::int32_t>(0x80070005);
 // Cryptographic component failures (the codes the original platform used).
-inline constexpr std::int32_t kBadData = static_cast<std::int32_t>(0x80090005);       // wrong password
+inline constexpr std::int32_t kBadData = static_cast<std::int32_t>(0x80090005);  // wrong password
 inline constexpr std::int32_t kBadSignature = static_cast<std::int32_t>(0x80090006);  // damaged
 inline constexpr std::int32_t kHashMismatch = static_cast<std::int32_t>(0x80091007);  // changed
 inline constexpr std::int32_t kNotSignedMessage = static_cast<std::int32_t>(0x8009310B);

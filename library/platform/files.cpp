@@ -20,7 +20,9 @@ FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
   return *this;
 }
 
-FileDescriptor::~FileDescriptor() { close(); }
+FileDescriptor::~FileDescriptor() {
+  close();
+}
 
 int FileDescriptor::close() {
   if (fd_ < 0) return 0;
@@ -42,19 +44,19 @@ int WriteAll(int fd, std::string_view data) {
 }
 
 bool FileExists(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 bool FolderExists(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 Bytes ReadFileBytes(const std::string& path) {
   FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd) throw FileError(errno, path);
-  struct stat st{};
+  struct stat st {};
   if (::fstat(fd.get(), &st) != 0) throw FileError(errno, path);
   if (S_ISDIR(st.st_mode)) throw FileError(EISDIR, path);
   Bytes data;
@@ -90,7 +92,7 @@ AtomicFileWriter::AtomicFileWriter(const std::string& path, int forced_mode) : p
   if (folder.empty()) folder = ".";
   if (target.filename().empty()) throw FileError(EISDIR, path);
 
-  struct stat existing{};
+  struct stat existing {};
   bool had_file = ::stat(path.c_str(), &existing) == 0;
   if (had_file && S_ISDIR(existing.st_mode)) throw FileError(EISDIR, path);
 

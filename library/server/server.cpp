@@ -2,12 +2,12 @@
 // entry. Nothing else leaves the module (see exports.map). Loading the module does no work.
 #include <dlfcn.h>
 
+#include "library/com/registry.h"
 #include "library/digital_sign/digital_sign.h"
 #include "library/encryption/encryption.h"
-#include "library/zip/zip.h"
-#include "library/com/registry.h"
-#include "vellum/host.h"
 #include "library/platform/hooks.h"
+#include "library/zip/zip.h"
+#include "vellum/host.h"
 
 namespace vellum {
 namespace {

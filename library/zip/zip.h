@@ -3,8 +3,8 @@
 #pragma once
 
 #include "library/com/object.h"
-#include "vellum/vellum.h"
 #include "library/zip/zip_logic.h"
+#include "vellum/vellum.h"
 
 namespace vellum {
 

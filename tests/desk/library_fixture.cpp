@@ -5,8 +5,8 @@
 
 #include "library/com/client.h"
 #include "library/com/variant.h"
-#include "vellum/vellum.h"
 #include "tests/support/test_pki.h"
+#include "vellum/vellum.h"
 
 namespace vellum::desk::testing {
 namespace {

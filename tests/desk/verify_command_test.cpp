@@ -5,9 +5,9 @@
 
 #include <filesystem>
 
-#include "vellum/types.h"
 #include "tests/desk/desk_fakes.h"
 #include "tests/support/temp_folder.h"
+#include "vellum/types.h"
 
 namespace vellum::desk {
 namespace {

@@ -2,10 +2,10 @@
 // verifies, and the restored content is the original's.
 #include <gtest/gtest.h>
 
-#include "library/digital_sign/digital_sign.h"
 #include "library/com/bstr.h"
 #include "library/com/client.h"
 #include "library/com/variant.h"
+#include "library/digital_sign/digital_sign.h"
 #include "library/platform/files.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_pki.h"

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "library/digital_sign/whole_file.h"
 #include "library/platform/error.h"
 #include "library/platform/text.h"
-#include "library/digital_sign/whole_file.h"
 #include "tests/digital_sign/scratch_folder.h"
 
 namespace vellum::signature_files {

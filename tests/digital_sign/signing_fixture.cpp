@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <iostream>
 
-#include "library/digital_sign/digital_sign.h"
 #include "library/com/object.h"
+#include "library/digital_sign/digital_sign.h"
 #include "library/platform/hooks.h"
 
 namespace vellum::signing_test {

@@ -16,8 +16,8 @@
 #include "library/com/client.h"
 #include "library/com/variant.h"
 #include "library/platform/shell_open.h"
-#include "vellum/vellum.h"
 #include "tests/support/test_pki.h"
+#include "vellum/vellum.h"
 
 namespace vellum::signing_test {
 

@@ -4,10 +4,10 @@
 
 #include <filesystem>
 
-#include "library/digital_sign/digital_sign.h"
 #include "library/com/bstr.h"
 #include "library/com/client.h"
 #include "library/com/variant.h"
+#include "library/digital_sign/digital_sign.h"
 #include "library/platform/files.h"
 #include "library/platform/shell_open.h"
 

@@ -6,9 +6,9 @@
 #include <fstream>
 #include <random>
 
-#include "library/digital_sign/digital_sign.h"
 #include "library/com/client.h"
 #include "library/com/variant.h"
+#include "library/digital_sign/digital_sign.h"
 #include "library/platform/files.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_pki.h"

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "library/platform/error.h"
-#include "library/platform/text.h"
 #include "library/digital_sign/signature_files.h"
 #include "library/digital_sign/whole_file.h"
+#include "library/platform/error.h"
+#include "library/platform/text.h"
 #include "tests/digital_sign/scratch_folder.h"
 
 namespace vellum {

@@ -2,10 +2,10 @@
 // lengths) survive a round trip, and an omitted algorithm or message argument is accepted.
 #include <gtest/gtest.h>
 
-#include "library/encryption/encryption.h"
 #include "library/com/bstr.h"
 #include "library/com/client.h"
 #include "library/com/variant.h"
+#include "library/encryption/encryption.h"
 
 namespace vellum {
 namespace {

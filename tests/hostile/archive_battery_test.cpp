@@ -8,12 +8,12 @@
 
 #include <filesystem>
 
-#include "library/zip/zip.h"
 #include "library/archive/archive.h"
 #include "library/com/bstr.h"
 #include "library/com/client.h"
 #include "library/com/object.h"
 #include "library/crypto/signed_data.h"
+#include "library/zip/zip.h"
 #include "tests/archive/archive_test_util.h"
 #include "tests/hostile/hostile_fixture.h"
 

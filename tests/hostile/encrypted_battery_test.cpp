@@ -6,10 +6,10 @@
 #include <chrono>
 #include <filesystem>
 
-#include "library/encryption/encryption.h"
 #include "library/com/bstr.h"
 #include "library/com/client.h"
 #include "library/com/object.h"
+#include "library/encryption/encryption.h"
 #include "tests/hostile/hostile_fixture.h"
 
 namespace vellum::hostile {

@@ -5,11 +5,11 @@
 #include <filesystem>
 #include <functional>
 
-#include "library/zip/zip.h"
 #include "library/archive/archive.h"
 #include "library/com/bstr.h"
 #include "library/com/client.h"
 #include "library/com/object.h"
+#include "library/zip/zip.h"
 #include "tests/hostile/hostile_fixture.h"
 #include "tests/hostile/io_faults.h"
 

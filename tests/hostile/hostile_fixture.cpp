@@ -2,9 +2,9 @@
 
 #include <filesystem>
 
-#include "library/digital_sign/digital_sign.h"
 #include "library/com/client.h"
 #include "library/com/object.h"
+#include "library/digital_sign/digital_sign.h"
 
 namespace vellum::hostile {
 namespace fs = std::filesystem;

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "library/com/variant.h"
-#include "vellum/vellum.h"
 #include "tests/support/host_hooks.h"
 #include "tests/support/test_pki.h"
+#include "vellum/vellum.h"
 
 namespace vellum::hostile {
 

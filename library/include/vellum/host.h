@@ -14,9 +14,9 @@ extern "C" {
 #endif
 
 typedef struct VellumCertificateChoice {
-  const char* subject;   /* UTF-8, "CN=Ann Lee, O=Example Ltd, C=GB" */
-  const char* issuer;    /* UTF-8 */
-  const char* valid_to;  /* UTF-8, DD/MM/YYYY HH:MM:SS local time */
+  const char* subject;  /* UTF-8, "CN=Ann Lee, O=Example Ltd, C=GB" */
+  const char* issuer;   /* UTF-8 */
+  const char* valid_to; /* UTF-8, DD/MM/YYYY HH:MM:SS local time */
 } VellumCertificateChoice;
 
 typedef struct VellumHostHooks {
