@@ -1,6 +1,9 @@
 #include "library/platform/hooks.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 
 namespace vellum::platform {
@@ -9,6 +12,12 @@ namespace {
 std::mutex g_mutex;
 VellumHostHooks g_hooks{};
 bool g_installed = false;
+
+// The structure as the first hosts knew it: everything before ask_pin.
+constexpr std::size_t kFirstHooksSize = offsetof(VellumHostHooks, ask_pin);
+
+// PKCS#11 sets no upper bound on a PIN; tokens take far less than this.
+constexpr unsigned kPinCapacity = 256;
 
 VellumHostHooks Current() {
   std::lock_guard lock(g_mutex);
@@ -24,8 +33,10 @@ int SetHostHooks(const VellumHostHooks* hooks) {
     g_hooks = {};
     return 0;
   }
-  if (hooks->struct_size < sizeof(VellumHostHooks)) return -1;
-  g_hooks = *hooks;
+  if (hooks->struct_size < kFirstHooksSize) return -1;
+  g_hooks = {};
+  std::memcpy(&g_hooks, hooks, std::min<std::size_t>(hooks->struct_size, sizeof g_hooks));
+  g_hooks.struct_size = sizeof g_hooks;
   g_installed = true;
   return 0;
 }
@@ -51,6 +62,20 @@ int ChooseCertificate(const std::string& title, const std::string& prompt,
                                         static_cast<int>(raw.size()));
   if (chosen < 0 || chosen >= static_cast<int>(items.size())) return -1;
   return chosen;
+}
+
+bool AskPin(const std::string& token, SecretText& pin) {
+  Wipe(pin.get());
+  VellumHostHooks hooks = Current();
+  if (hooks.ask_pin == nullptr) return false;
+  SecretText buffer(std::string(kPinCapacity, '\0'));
+  int answer = hooks.ask_pin(hooks.context, token.c_str(), buffer.get().data(), kPinCapacity);
+  // A PIN that filled the buffer without its terminating zero is not taken cut short: a
+  // wrong PIN would cost the token a try.
+  std::size_t length = strnlen(buffer.get().data(), kPinCapacity);
+  if (answer != 0 || length == 0 || length == kPinCapacity) return false;
+  pin.get().assign(buffer.get().data(), length);
+  return true;
 }
 
 }  // namespace vellum::platform

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "library/platform/secret.h"
+
 #include "vellum/host.h"
 
 namespace vellum::platform {
@@ -22,6 +24,13 @@ void ShowMessage(const std::string& text);
 int ChooseCertificate(const std::string& title, const std::string& prompt,
                       const std::vector<CertificateChoice>& items);
 
+// Asks the host for the user PIN of the token labelled `token` and puts it into `pin`. False
+// (and `pin` empty) when no PIN hook is installed, the user cancelled, or the PIN given is
+// empty or did not fit. The buffer handed to the host is wiped here.
+bool AskPin(const std::string& token, SecretText& pin);
+
+// Installs a copy of `hooks`; a shorter structure from an older host is accepted from the
+// first version's size on, its missing members taken as null.
 int SetHostHooks(const VellumHostHooks* hooks);
 
 }  // namespace vellum::platform

@@ -1,5 +1,6 @@
 #include "tests/support/host_hooks.h"
 
+#include <cstring>
 #include <stdexcept>
 
 #include "library/platform/hooks.h"
@@ -7,7 +8,7 @@
 namespace vellum::testing {
 
 ScopedHostHooks::ScopedHostHooks(int chooser_answer) : answer_(chooser_answer) {
-  VellumHostHooks hooks{sizeof(VellumHostHooks), this, &OnMessage, &OnChoose};
+  VellumHostHooks hooks{sizeof(VellumHostHooks), this, &OnMessage, &OnChoose, &OnPin};
   if (platform::SetHostHooks(&hooks) != 0) throw std::runtime_error("host hooks refused");
 }
 
@@ -26,6 +27,14 @@ int ScopedHostHooks::OnChoose(void* context, const char* title, const char* prom
   for (int i = 0; i < count; ++i) call.subjects.emplace_back(items[i].subject);
   self->chooser_calls_.push_back(std::move(call));
   return self->answer_;
+}
+
+int ScopedHostHooks::OnPin(void* context, const char* token, char* pin, unsigned capacity) {
+  auto* self = static_cast<ScopedHostHooks*>(context);
+  self->pin_requests_.emplace_back(token);
+  if (!self->pin_ || self->pin_->size() >= capacity) return -1;
+  std::memcpy(pin, self->pin_->c_str(), self->pin_->size() + 1);
+  return 0;
 }
 
 }  // namespace vellum::testing

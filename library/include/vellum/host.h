@@ -1,10 +1,14 @@
 /* Host hooks of the Vellum library.
  *
- * The library shows two kinds of user interface: a message box (the Zip class reports its
- * failures that way) and a certificate chooser (signing with more than one usable
- * certificate). A host program installs its own implementations through the one C entry
- * point below; without hooks, messages go to standard error and every selection is
- * cancelled. The library copies the structure; `context` is handed back unchanged.
+ * The library shows three kinds of user interface: a message box (the Zip class reports its
+ * failures that way), a certificate chooser (signing with more than one usable certificate)
+ * and a PIN entry (signing with a key on a smart card or token). A host program installs its
+ * own implementations through the one C entry point below; without hooks, messages go to
+ * standard error, every selection is cancelled and no PIN is given. The library copies the
+ * structure; `context` is handed back unchanged.
+ *
+ * The structure only grows at its end. A host built against an older, shorter version passes
+ * its own struct_size and keeps working: the members it does not know are taken as NULL.
  */
 #ifndef VELLUM_HOST_H
 #define VELLUM_HOST_H
@@ -27,10 +31,17 @@ typedef struct VellumHostHooks {
   /* Offers `count` certificates; returns the chosen index, or -1 when the user cancelled. */
   int (*choose_certificate)(void* context, const char* title, const char* prompt,
                             const VellumCertificateChoice* items, int count);
+  /* Asks for the user PIN of the token named `token` (UTF-8, its label). Writes the PIN
+   * (UTF-8, at most `capacity` - 1 bytes) and a terminating zero into `pin` and returns 0, or
+   * returns -1 when the user cancelled. Asked at most once per library call, so a wrong PIN
+   * costs the token one try only; an empty PIN counts as cancelled. The library wipes `pin`
+   * after use; a host that kept a copy wipes its own. */
+  int (*ask_pin)(void* context, const char* token, char* pin, unsigned capacity);
 } VellumHostHooks;
 
-/* Installs (or with NULL, removes) the host hooks. Returns 0, or -1 when struct_size is too
- * small. Takes effect for calls made afterwards on any object of the library. */
+/* Installs (or with NULL, removes) the host hooks. Returns 0, or -1 when struct_size is
+ * smaller than the first version of the structure (message_box and choose_certificate). Takes
+ * effect for calls made afterwards on any object of the library. */
 int VellumSetHostHooks(const VellumHostHooks* hooks);
 typedef int (*VellumSetHostHooksFn)(const VellumHostHooks* hooks);
 
