@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "library/crypto/token.h"
 #include "library/platform/error.h"
 #include "library/platform/files.h"
 #include "library/platform/hooks.h"
@@ -358,7 +359,7 @@ Store Store::Open(int location, const std::string& name, int mode) {
     throw Error::Component(hr::kInvalidArg, "The store open mode is not valid.");
   ossl::EnsureProviders();
   Store store;
-  store.items_ = LoadStoreFolder(StoreFolder(name));
+  store.items_ = IsPkcs11Uri(name) ? OpenTokenStore(name) : LoadStoreFolder(StoreFolder(name));
   return store;
 }
 

@@ -4,6 +4,9 @@
 // $XDG_DATA_HOME/vellum/stores, else ~/.local/share/vellum/stores. Certificates are PEM or
 // DER files (.pem .crt .cer .der); a private key is a PEM file (.key) whose public key matches
 // a certificate's; a PKCS#12 file (.p12 .pfx) with an empty password brings both.
+//
+// A name that is a PKCS#11 URI ("pkcs11:token=Office%20Card") is a smart card or token
+// instead (token.h): its certificates, with the private keys that stay on it.
 #pragma once
 
 #include <cstdint>
@@ -56,7 +59,7 @@ class Store {
  public:
   // Only location 2 (current user) and modes 0 to 2 are accepted. A missing folder opens as
   // an empty store; a folder that cannot be read raises hr::kStoreOpen. Files that do not
-  // parse are skipped.
+  // parse are skipped. A token is opened as OpenTokenStore does (it may ask for the PIN).
   static Store Open(int location, const std::string& name, int mode);
 
   crypto::Certificates Certificates() const { return crypto::Certificates(items_); }

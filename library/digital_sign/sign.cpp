@@ -7,6 +7,7 @@
 #include "library/crypto/hashed_data.h"
 #include "library/crypto/signed_data.h"
 #include "library/crypto/store.h"
+#include "library/crypto/token.h"
 #include "library/digital_sign/operations.h"
 #include "library/digital_sign/signature_files.h"
 #include "library/digital_sign/whole_file.h"
@@ -61,8 +62,12 @@ std::string FailureMessage(const Error& e, int stage, const std::string& signatu
   }
   switch (stage) {
     case kStore:
-      return " Unable to access Personal Store (Current User) or it don't have valid "
-             "certificate in it.";
+      // A token fails for reasons the user can act on (the PIN, the card, the module): the
+      // reason follows the store text.
+      return std::string(
+                 " Unable to access Personal Store (Current User) or it don't have valid "
+                 "certificate in it.") +
+             (crypto::IsTokenFailure(e.number()) ? kCrLf + std::string("Desc.") + desc : "");
     case kSelection:
       return kSelectionCancelled;
     case kSigning:

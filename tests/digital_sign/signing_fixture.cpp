@@ -5,6 +5,7 @@
 #include <openssl/x509.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 
@@ -220,6 +221,15 @@ int ChooseHook(void* context, const char* title, const char* prompt,
 }
 
 std::vector<std::string>* g_boxes = nullptr;
+PinLog* g_pin = nullptr;
+
+int PinHook(void*, const char* token, char* pin, unsigned capacity) {
+  if (g_pin == nullptr) return -1;
+  g_pin->tokens.emplace_back(token != nullptr ? token : "");
+  if (!g_pin->answer || g_pin->answer->size() >= capacity) return -1;
+  std::memcpy(pin, g_pin->answer->c_str(), g_pin->answer->size() + 1);
+  return 0;
+}
 
 void BoxHook(void*, const char* text) {
   if (g_boxes != nullptr) g_boxes->emplace_back(text != nullptr ? text : "");
@@ -241,11 +251,13 @@ void SigningTest::SetUp() {
   testing::PutInStore("Root", Pki().root, testing::StoreFormat::kPemNoKey);
 
   g_boxes = &boxes_;
+  g_pin = &pin_;
   VellumHostHooks hooks{};
   hooks.struct_size = sizeof hooks;
   hooks.context = &chooser_;
   hooks.message_box = &BoxHook;
   hooks.choose_certificate = &ChooseHook;
+  hooks.ask_pin = &PinHook;
   ASSERT_EQ(platform::SetHostHooks(&hooks), 0);
   platform::SetShellOpenerForTesting([this](const std::string& path) {
     opened_.push_back(path);
@@ -257,6 +269,7 @@ void SigningTest::TearDown() {
   platform::SetHostHooks(nullptr);
   platform::SetShellOpenerForTesting(nullptr);
   g_boxes = nullptr;
+  g_pin = nullptr;
   tmpdir_.reset();
   store_root_.reset();
   zone_.reset();

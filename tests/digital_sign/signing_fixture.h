@@ -9,6 +9,7 @@
 
 #include <ctime>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -129,9 +130,15 @@ struct ChooserLog {
   int forced = -2;
 };
 
+// What the fake PIN entry was asked, and what it answers.
+struct PinLog {
+  std::vector<std::string> tokens;    // one entry per request
+  std::optional<std::string> answer;  // nullopt cancels
+};
+
 // A store root with the test PKI (signer with key in "My", issuing CA in "CA", root in "Root"),
-// a work folder, $TMPDIR pointed at a folder of the test, a fake chooser and message box, a
-// shell opener that records instead of starting anything, and a local zone whose date is not
+// a work folder, $TMPDIR pointed at a folder of the test, a fake chooser, PIN entry and message
+// box, a shell opener that records instead of starting anything, and a local zone whose date is not
 // UTC's, so any mix of local and UTC dates shows.
 class SigningTest : public ::testing::Test {
  protected:
@@ -170,6 +177,7 @@ class SigningTest : public ::testing::Test {
   testing::TempFolder work_;
   testing::TempFolder temp_;
   ChooserLog chooser_;
+  PinLog pin_;
   std::vector<std::string> boxes_;   // texts shown in the message box
   std::vector<std::string> opened_;  // paths handed to the shell
   int shell_answer_ = platform::kShellOpenStarted;
