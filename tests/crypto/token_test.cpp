@@ -392,6 +392,49 @@ TEST_F(TokenStore, EveryFailureNamesItsReason) {
   EXPECT_EQ(Open(token_.Uri()).Count(), 3);
 }
 
+// States SoftHSM2 cannot reach, made by a module between us and it (pkcs11_shim.c): a PIN the
+// token reports locked is not asked for at all (a try would be wasted); one that locks at the
+// login, or a card pulled out, is asked once and named.
+TEST_F(TokenStore, ALockedPinOrAPulledCardIsNamed) {
+  testing::ScopedEnv shim("VELLUM_PKCS11_MODULE", VELLUM_TEST_PKCS11_SHIM);
+  testing::ScopedEnv target("VELLUM_SHIM_MODULE", SoftToken::ModulePath());
+  struct Case {
+    const char* mode;
+    std::int32_t code;
+    const char* text;
+    std::size_t pin_requests;
+  } const cases[] = {
+      {"locked", token_hr::kPinLocked,
+       "The PIN of the token \"Office Card\" is locked; it must be unblocked before the token "
+       "can sign.",
+       0},
+      {"lock-on-login", token_hr::kPinLocked,
+       "The PIN of the token \"Office Card\" is locked; it must be unblocked before the token "
+       "can sign.",
+       1},
+      {"removed", token_hr::kNoToken, "The token \"Office Card\" was removed.", 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.mode);
+    testing::ScopedEnv mode("VELLUM_SHIM_MODE", c.mode);
+    testing::ScopedHostHooks hooks;
+    hooks.set_pin(SoftToken::kUserPin);
+    try {
+      Open(token_.Uri());
+      ADD_FAILURE() << "opened";
+    } catch (const Error& e) {
+      EXPECT_EQ(testing::Hex32(e.number()), testing::Hex32(c.code));
+      EXPECT_EQ(e.description(), c.text);
+    }
+    EXPECT_EQ(hooks.pin_requests().size(), c.pin_requests);
+  }
+  // Through the same module with nothing changed, the token opens.
+  testing::ScopedEnv mode("VELLUM_SHIM_MODE", "none");
+  testing::ScopedHostHooks hooks;
+  hooks.set_pin(SoftToken::kUserPin);
+  EXPECT_EQ(KeysBySubject(Open(token_.Uri())).size(), 3u);
+}
+
 // A name that fits two tokens is refused rather than guessed; the label makes it one.
 TEST_F(TokenStore, ANameThatFitsTwoTokensIsRefused) {
   token_.AddToken("Second Card");
