@@ -64,7 +64,8 @@ std::string ExtensionName(std::string_view path) {
 }
 
 std::string CompressedFileName(std::string_view signature_file) {
-  std::string from = "." + ExtensionName(signature_file);
+  std::string from(1, '.');  // appended: GCC 12 misreads "." + std::string (-Wrestrict)
+  from += ExtensionName(signature_file);
   return std::string(TrimSpaces(ReplaceAll(signature_file, from, kCompressedExtension)));
 }
 
@@ -97,7 +98,8 @@ std::string CarriedName(std::string_view input_file_name) {
 
 std::string LengthDigits(std::size_t length) {
   std::string digits = std::to_string(length);
-  return length <= 9 ? "0" + digits : digits;
+  if (length <= 9) digits.insert(digits.begin(), '0');
+  return digits;
 }
 
 Bytes SignedContent(bool detached, bool encrypt_file, std::string_view credentials_hash,

@@ -28,9 +28,12 @@ std::string FindProgram(std::string_view program) {
   std::string_view dirs = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
   while (true) {
     std::size_t colon = dirs.find(':');
-    std::string dir(dirs.substr(0, colon));
-    if (dir.empty()) dir = ".";
-    std::string candidate = dir + "/" + std::string(program);
+    // An empty entry is the current folder. Built with append: GCC 12 at -O2 and above
+    // reports a false -Wrestrict on assigning or prepending a literal to a std::string.
+    std::string_view dir = dirs.substr(0, colon);
+    std::string candidate(dir.empty() ? std::string_view(".") : dir);
+    candidate += '/';
+    candidate += program;
     if (::access(candidate.c_str(), X_OK) == 0) return candidate;
     if (colon == std::string_view::npos) return {};
     dirs.remove_prefix(colon + 1);

@@ -158,15 +158,17 @@ TEST_F(SigningMessages, SignatureNamesAndSuccessTexts) {
       {"a named store is quoted with a full stop", "n7/a.txt", "My", "", true,
        "n7/a_DSignature.txt", "_DSignature.txt"},
   };
+  // Names relative to the work folder: the rule reads every dot of the name it is given.
+  testing::ScopedCurrentFolder in_work(W(""));
   for (const auto& c : cases) {
     SCOPED_TRACE(c.why);
-    const std::string input = Put(c.input, "data");
-    SignCall sign(input);
+    Put(c.input, "data");
+    SignCall sign(c.input);
     sign.detached = com::Variant::Bool(c.detached);
     sign.store = com::Variant::Text(c.store);
     sign.extension = com::Variant::Text(c.suffix);
     ASSERT_TRUE(CallSignFile(sign)) << sign.Message();
-    EXPECT_EQ(sign.Message(), SignedText(W(c.signature), c.store));
+    EXPECT_EQ(sign.Message(), SignedText(c.signature, c.store));
     EXPECT_EQ(sign.Extension(), c.suffix_after);
     EXPECT_TRUE(fs::is_regular_file(W(c.signature)));
   }
@@ -207,8 +209,11 @@ TEST_F(SigningMessages, OwnStepFailuresByStage) {
   fs::remove(W("folder.txt"));
 
   // Stage 2: the signature file's folder is a regular file (the input itself, which has no
-  // extension, so base and input are the same path).
-  const std::string plain = Put("plain", "data");
+  // extension, so base and input are the same path). The name is relative to the work folder,
+  // whose own name may hold a dot.
+  Put("plain", "data");
+  const std::string plain = "plain";
+  testing::ScopedCurrentFolder in_work(W(""));
   SignCall unwritable(plain);
   unwritable.extension = com::Variant::Text("/sig.txt");
   EXPECT_FALSE(CallSignFile(unwritable));

@@ -48,6 +48,16 @@ ScopedEnv::ScopedEnv(std::string name, const std::optional<std::string>& value)
     unsetenv(name_.c_str());
 }
 
+ScopedCurrentFolder::ScopedCurrentFolder(const std::string& folder)
+    : previous_(std::filesystem::current_path().string()) {
+  std::filesystem::current_path(folder);
+}
+
+ScopedCurrentFolder::~ScopedCurrentFolder() {
+  std::error_code ec;
+  std::filesystem::current_path(previous_, ec);
+}
+
 ScopedEnv::~ScopedEnv() {
   if (old_)
     setenv(name_.c_str(), old_->c_str(), 1);

@@ -40,6 +40,20 @@ class ScopedEnv {
   std::optional<std::string> old_;
 };
 
+// Makes `folder` the current folder until destruction, then returns to the earlier one. Tests
+// of rules that read every dot of a path work with names relative to their own folder, so the
+// name of the folder the tests run in (which may hold dots) takes no part.
+class ScopedCurrentFolder {
+ public:
+  explicit ScopedCurrentFolder(const std::string& folder);
+  ~ScopedCurrentFolder();
+  ScopedCurrentFolder(const ScopedCurrentFolder&) = delete;
+  ScopedCurrentFolder& operator=(const ScopedCurrentFolder&) = delete;
+
+ private:
+  std::string previous_;
+};
+
 // Writes `data` to `path` (plain, not atomic: fixtures only). Throws std::runtime_error.
 void WriteFile(const std::string& path, const std::string& data);
 std::string ReadFile(const std::string& path);
