@@ -1,4 +1,5 @@
-// The command handlers. Each returns an exit code (see run.h).
+// The command handlers. Each returns an exit code (see run.h); ctx.args holds the operands and
+// ctx.options the options the command line gave.
 #pragma once
 
 #include "cli/context.h"
@@ -8,7 +9,9 @@ namespace vellum::cli {
 int CmdRegister(Context& ctx);
 int CmdUnregister(Context& ctx);
 int CmdOpen(Context& ctx);
-int CmdStore(Context& ctx);
+int CmdStoreList(Context& ctx);
+int CmdStoreImport(Context& ctx);
+int CmdStoreNewCertificate(Context& ctx);
 int CmdEncrypt(Context& ctx);
 int CmdDecrypt(Context& ctx);
 int CmdSign(Context& ctx);

@@ -15,12 +15,8 @@ namespace vellum::cli {
 namespace {
 
 int Crypt(Context& ctx, bool encrypt) {
-  std::string error;
-  auto o = Options::Parse(ctx.args, {}, {"password-file", "enc-alg"}, error);
-  if (!o || !o->Positional().empty()) {
-    if (!error.empty()) ctx.err << "vellum: " << error << "\n";
-    return kUsage;
-  }
+  const Options* o = &ctx.options;
+  if (!ctx.args.empty()) return kUsage;
   std::int32_t algorithm = 4;
   if (auto a = o->Value("enc-alg")) {
     try {

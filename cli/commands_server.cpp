@@ -50,7 +50,7 @@ int CallServerFunction(Context& ctx, const std::string& library, const char* fun
             << "; the file was left unchanged\n";
     return kFailed;
   }
-  ctx.out << done << " " << library << " in " << com::RegistryPath() << "\n";
+  ctx.Report() << done << " " << library << " in " << com::RegistryPath() << "\n";
   return kOk;
 }
 
@@ -70,7 +70,7 @@ int CmdUnregister(Context& ctx) {
     library = com::ServerPathOf(CLSID_DigitalSign, &hr);
     if (com::Failed(hr)) {
       if (hr == com::REGDB_E_CLASSNOTREG) {
-        ctx.out << "Vellum is not registered in " << com::RegistryPath() << "\n";
+        ctx.Report() << "Vellum is not registered in " << com::RegistryPath() << "\n";
         return kOk;
       }
       ctx.err << "vellum: " << RegistryProblem() << "\n";

@@ -156,17 +156,9 @@ std::optional<int> ReadCredentials(Context& ctx, const Options& o, Credentials& 
   return std::nullopt;
 }
 
-std::optional<Options> ParseOrUsage(Context& ctx, const std::vector<std::string>& flags,
-                                    const std::vector<std::string>& with_value) {
-  std::string error;
-  auto o = Options::Parse(ctx.args, flags, with_value, error);
-  if (!o) ctx.err << "vellum: " << error << "\n";
-  return o;
-}
-
-bool PathsGiven(const Options& o, std::size_t count) {
-  if (o.Positional().size() != count) return false;
-  for (const auto& p : o.Positional())
+bool PathsGiven(const Context& ctx, std::size_t count) {
+  if (ctx.args.size() != count) return false;
+  for (const auto& p : ctx.args)
     if (p.empty()) return false;
   return true;
 }
@@ -190,16 +182,21 @@ std::string DetailLine(const std::string& entry) {
   return line;
 }
 
+// Where the library's text about an outcome goes: standard output as always, but under --quiet
+// a success says nothing and a failure's reason goes to standard error.
+std::ostream& Say(Context& ctx, bool succeeded) {
+  if (succeeded) return ctx.Report();
+  return ctx.quiet ? ctx.err : ctx.out;
+}
+
 int CallFailed(Context& ctx, const char* method, com::HRESULT hr) {
   ctx.err << "vellum: " << method << " failed (" << HexHr(hr) << ")\n";
   return kFailed;
 }
 
 int Sign(Context& ctx) {
-  auto o = ParseOrUsage(ctx, {"attached", "binary", "encrypt", "zip"},
-                        {"store", "suffix", "user", "password-file", "person", "mail", "company",
-                         "hash-alg", "enc-alg", "pad"});
-  if (!o || !PathsGiven(*o, 1)) return kUsage;
+  const Options* o = &ctx.options;
+  if (!PathsGiven(ctx, 1)) return kUsage;
   std::int32_t hash = 0, encryption = 4;
   if (!NumberOption(ctx, *o, "hash-alg", 0, hash) ||
       !NumberOption(ctx, *o, "enc-alg", 4, encryption))
@@ -212,7 +209,7 @@ int Sign(Context& ctx) {
   HostHooks hooks(ctx);
   if (!hooks.Install()) return kFailed;
 
-  Variant file = Variant::Text(Absolute(o->Positional()[0]));
+  Variant file = Variant::Text(Absolute(ctx.args[0]));
   Variant detached = Variant::Bool(!o->Has("attached"));
   Variant binary = Variant::Bool(o->Has("binary"));
   Variant store = Variant::Text(o->Value("store").value_or(""));
@@ -234,14 +231,14 @@ int Sign(Context& ctx) {
                             message.get(), user.get(), password.get(), encrypt.get(), person.get(),
                             mail.get(), company.get(), hash_alg.get(), enc_alg.get(), result.get());
   if (com::Failed(hr)) return CallFailed(ctx, zip ? "SignZipFile" : "SignFile", hr);
-  ctx.out << ForTerminal(message.Utf8()) << "\n";
-  return IsTrue(result.value()) ? kOk : kFailed;
+  const bool signed_ok = IsTrue(result.value());
+  Say(ctx, signed_ok) << ForTerminal(message.Utf8()) << "\n";
+  return signed_ok ? kOk : kFailed;
 }
 
 int Verify(Context& ctx) {
-  auto o = ParseOrUsage(ctx, {"attached", "binary", "decrypt", "trim", "open", "to-temp", "zip"},
-                        {"original", "user", "password-file", "hash-alg", "enc-alg", "pad"});
-  if (!o || !PathsGiven(*o, 1)) return kUsage;
+  const Options* o = &ctx.options;
+  if (!PathsGiven(ctx, 1)) return kUsage;
   const bool attached = o->Has("attached");
   const bool zip = o->Has("zip");
   if (o->Has("to-temp") && !attached) {
@@ -269,7 +266,7 @@ int Verify(Context& ctx) {
   HostHooks hooks(ctx);
   if (!hooks.Install()) return kFailed;
 
-  const std::string signature_path = Absolute(o->Positional()[0]);
+  const std::string signature_path = Absolute(ctx.args[0]);
   // In the attached layout the original name only chooses the output folder: any text puts
   // the restored file beside the signature, the empty text in the temporary folder.
   std::string original;
@@ -301,16 +298,16 @@ int Verify(Context& ctx) {
                              password.get(), decrypt.get(), hash_alg.get(), enc_alg.get(),
                              trim.get(), &ok);
   if (com::Failed(hr)) return CallFailed(ctx, zip ? "VerifyZipFile" : "VerifyFile", hr);
-  ctx.out << ForTerminal(message.Utf8()) << "\n";
+  Say(ctx, ok == com::VARIANT_TRUE) << ForTerminal(message.Utf8()) << "\n";
   if (ok != com::VARIANT_TRUE) return kFailed;
   for (const auto& entry : com::ReadTextArray(details.value()))
-    ctx.out << DetailLine(entry) << "\n";
+    ctx.Report() << DetailLine(entry) << "\n";
   return kOk;
 }
 
 int VerifyNse(Context& ctx) {
-  auto o = ParseOrUsage(ctx, {"binary"}, {"original"});
-  if (!o || !PathsGiven(*o, 1)) return kUsage;
+  const Options* o = &ctx.options;
+  if (!PathsGiven(ctx, 1)) return kUsage;
   auto given = o->Value("original");
   if (!given) {
     ctx.err << "vellum: verify-nse needs --original FILE, the file the signature is for\n";
@@ -319,7 +316,7 @@ int VerifyNse(Context& ctx) {
   auto sign = Create<_DigitalSign>(CLSID_DigitalSign, IID__DigitalSign, "DigitalSign", ctx.err);
   if (!sign) return kFailed;
 
-  Variant signature = Variant::Text(Absolute(o->Positional()[0]));
+  Variant signature = Variant::Text(Absolute(ctx.args[0]));
   Variant binary = Variant::Bool(o->Has("binary"));
   Variant original = Variant::Text(given->empty() ? "" : Absolute(*given));
   Variant message = Variant::Text("");
@@ -327,15 +324,15 @@ int VerifyNse(Context& ctx) {
   com::HRESULT hr =
       sign->VerifyNSEFile(signature.get(), binary.get(), original.get(), message.get(), &ok);
   if (com::Failed(hr)) return CallFailed(ctx, "VerifyNSEFile", hr);
-  ctx.out << ForTerminal(message.Utf8()) << "\n";
+  Say(ctx, ok == com::VARIANT_TRUE) << ForTerminal(message.Utf8()) << "\n";
   return ok == com::VARIANT_TRUE ? kOk : kFailed;
 }
 
 // zip and unzip: the Zip class, whose failures come as message boxes (the hook puts them on
 // standard error).
 int ZipOrUnzip(Context& ctx, bool compress) {
-  auto o = ParseOrUsage(ctx, {}, {"password-file"});
-  if (!o || !PathsGiven(*o, compress ? 2 : 1)) return kUsage;
+  const Options* o = &ctx.options;
+  if (!PathsGiven(ctx, compress ? 2 : 1)) return kUsage;
   platform::SecretText secret;
   if (auto code = ReadSecret(ctx, *o, "Archive password: ", secret)) return *code;
 
@@ -344,17 +341,17 @@ int ZipOrUnzip(Context& ctx, bool compress) {
   HostHooks hooks(ctx);
   if (!hooks.Install()) return kFailed;
 
-  com::Bstr first(Absolute(o->Positional()[0]));
+  com::Bstr first(Absolute(ctx.args[0]));
   SecretBstr password(secret.get());
   VARIANT_BOOL ok = com::VARIANT_FALSE;
   if (compress) {
-    com::Bstr archive(Absolute(o->Positional()[1]));
+    com::Bstr archive(Absolute(ctx.args[1]));
     com::HRESULT hr = zip->ZipFile(first.Address(), archive.Address(), password.Address(), &ok);
     if (com::Failed(hr)) return CallFailed(ctx, "ZipFile", hr);
     return ok == com::VARIANT_TRUE ? kOk : kFailed;
   }
   // The archive names both the folder the UnZip folder is made in and the archive itself.
-  com::Bstr archive(Absolute(o->Positional()[0]));
+  com::Bstr archive(Absolute(ctx.args[0]));
   com::HRESULT hr = zip->UnZipFile(first.Address(), archive.Address(), password.Address(), &ok);
   if (com::Failed(hr)) return CallFailed(ctx, "UnZipFile", hr);
   if (ok != com::VARIANT_TRUE) return kFailed;

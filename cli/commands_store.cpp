@@ -27,7 +27,7 @@ std::string StoreName(const Options& o) {
 }
 
 int List(Context& ctx, const Options& o) {
-  if (!o.Positional().empty()) return kUsage;
+  if (!ctx.args.empty()) return kUsage;
   auto rows = crypto::ListStore(StoreName(o));
   ctx.out << "Store " << StoreName(o) << " (" << crypto::StoreFolder(StoreName(o))
           << "): " << rows.size() << " certificate" << (rows.size() == 1 ? "" : "s") << "\n";
@@ -42,8 +42,8 @@ int List(Context& ctx, const Options& o) {
 }
 
 int Import(Context& ctx, const Options& o) {
-  if (o.Positional().size() != 1) return kUsage;
-  const std::string& file = o.Positional()[0];
+  if (ctx.args.size() != 1) return kUsage;
+  const std::string& file = ctx.args[0];
   // A PKCS#12 file needs its password; a plain certificate file does not. Without a
   // terminal or a password source, the empty password is tried.
   std::optional<std::string> password;
@@ -55,14 +55,15 @@ int Import(Context& ctx, const Options& o) {
   }
   platform::SecretText secret(password.value_or(""));
   crypto::Certificate c = crypto::ImportIntoStore(file, secret.get(), StoreName(o));
-  ctx.out << "Imported " << c.SubjectName() << (c.HasPrivateKey() ? " with its private key" : "")
-          << " into store " << StoreName(o) << "\n";
+  ctx.Report() << "Imported " << c.SubjectName()
+               << (c.HasPrivateKey() ? " with its private key" : "") << " into store "
+               << StoreName(o) << "\n";
   return kOk;
 }
 
 int NewCertificate(Context& ctx, const Options& o) {
   auto subject = o.Value("subject");
-  if (!o.Positional().empty() || !subject || subject->empty()) return kUsage;
+  if (!ctx.args.empty() || !subject || subject->empty()) return kUsage;
   int days = 365;
   if (auto d = o.Value("days")) {
     try {
@@ -74,32 +75,32 @@ int NewCertificate(Context& ctx, const Options& o) {
     }
   }
   crypto::Certificate c = crypto::NewSelfSignedCertificate(*subject, days, StoreName(o));
-  ctx.out << "Created " << c.SubjectName() << ", valid to " << LocalTime(c.ValidTo())
-          << ", in store " << StoreName(o) << "\n";
+  ctx.Report() << "Created " << c.SubjectName() << ", valid to " << LocalTime(c.ValidTo())
+               << ", in store " << StoreName(o) << "\n";
   return kOk;
 }
 
-}  // namespace
-
-int CmdStore(Context& ctx) {
-  if (ctx.args.empty()) return kUsage;
-  const std::string verb = ctx.args[0];
-  std::vector<std::string> rest(ctx.args.begin() + 1, ctx.args.end());
-  std::string error;
-  auto o = Options::Parse(rest, {}, {"store", "password-file", "subject", "days"}, error);
-  if (!o) {
-    ctx.err << "vellum: " << error << "\n";
-    return kUsage;
-  }
+// Administration errors (an unreadable file, a store that cannot be written) end the command
+// with the component's own text.
+int Guarded(Context& ctx, int (*command)(Context&, const Options&)) {
   try {
-    if (verb == "list") return List(ctx, *o);
-    if (verb == "import") return Import(ctx, *o);
-    if (verb == "new-certificate") return NewCertificate(ctx, *o);
+    return command(ctx, ctx.options);
   } catch (const Error& e) {
     ctx.err << "vellum: " << e.description() << "\n";
     return kFailed;
   }
-  return kUsage;
+}
+
+}  // namespace
+
+int CmdStoreList(Context& ctx) {
+  return Guarded(ctx, List);
+}
+int CmdStoreImport(Context& ctx) {
+  return Guarded(ctx, Import);
+}
+int CmdStoreNewCertificate(Context& ctx) {
+  return Guarded(ctx, NewCertificate);
 }
 
 }  // namespace vellum::cli

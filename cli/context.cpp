@@ -5,52 +5,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <ostream>
 
 namespace vellum::cli {
-
-std::optional<Options> Options::Parse(const std::vector<std::string>& args,
-                                      const std::vector<std::string>& flags,
-                                      const std::vector<std::string>& with_value,
-                                      std::string& error) {
-  Options o;
-  auto contains = [](const std::vector<std::string>& list, const std::string& s) {
-    return std::find(list.begin(), list.end(), s) != list.end();
-  };
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--") {
-      o.positional_.insert(o.positional_.end(), args.begin() + static_cast<long>(i) + 1,
-                           args.end());
-      break;
-    }
-    if (a.size() > 2 && a.rfind("--", 0) == 0) {
-      std::string name = a.substr(2);
-      std::optional<std::string> inline_value;
-      if (auto eq = name.find('='); eq != std::string::npos) {
-        inline_value = name.substr(eq + 1);
-        name = name.substr(0, eq);
-      }
-      if (contains(with_value, name)) {
-        if (!inline_value) {
-          if (i + 1 >= args.size()) {
-            error = "option --" + name + " needs a value";
-            return std::nullopt;
-          }
-          inline_value = args[++i];
-        }
-        o.values_.emplace_back(name, *inline_value);
-      } else if (contains(flags, name) && !inline_value) {
-        o.flags_.push_back(name);
-      } else {
-        error = "unknown option --" + name;
-        return std::nullopt;
-      }
-      continue;
-    }
-    o.positional_.push_back(a);
-  }
-  return o;
-}
 
 bool Options::Has(const std::string& name) const {
   return std::find(flags_.begin(), flags_.end(), name) != flags_.end() || Value(name).has_value();
@@ -60,6 +17,19 @@ std::optional<std::string> Options::Value(const std::string& name) const {
   for (auto it = values_.rbegin(); it != values_.rend(); ++it)
     if (it->first == name) return it->second;
   return std::nullopt;
+}
+
+std::vector<std::string> Options::Values(const std::string& name) const {
+  std::vector<std::string> all;
+  for (const auto& [key, value] : values_)
+    if (key == name) all.push_back(value);
+  return all;
+}
+
+std::ostream& Context::Report() {
+  // A stream without a buffer swallows everything written to it.
+  static std::ostream nowhere(nullptr);
+  return quiet ? nowhere : out;
 }
 
 std::string DefaultLibraryPath() {

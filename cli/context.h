@@ -1,36 +1,46 @@
-// What every command handler gets: its arguments (after the command word) and the streams.
+// What every command handler gets: its parsed command line and the streams.
 #pragma once
 
 #include <iosfwd>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vellum::cli {
 
-struct Context {
-  std::vector<std::string> args;
-  std::istream& in;
-  std::ostream& out;
-  std::ostream& err;
-};
-
-// A parsed command line: flags (--name or --name VALUE) and positional words.
+// The options one command was given, by name without the leading dashes: flags (--name) and
+// options with a value (--name VALUE or --name=VALUE). The parser in run.cpp fills it; a value
+// given twice counts as its last occurrence.
 class Options {
  public:
-  // `with_value` lists the options that take a value. Unknown options are an error.
-  static std::optional<Options> Parse(const std::vector<std::string>& args,
-                                      const std::vector<std::string>& flags,
-                                      const std::vector<std::string>& with_value,
-                                      std::string& error);
+  void AddFlag(std::string name) { flags_.push_back(std::move(name)); }
+  void AddValue(std::string name, std::string value) {
+    values_.emplace_back(std::move(name), std::move(value));
+  }
+
   bool Has(const std::string& name) const;
   std::optional<std::string> Value(const std::string& name) const;
-  const std::vector<std::string>& Positional() const { return positional_; }
+  // Every value of an option that may be repeated, in the order given.
+  std::vector<std::string> Values(const std::string& name) const;
 
  private:
   std::vector<std::pair<std::string, std::string>> values_;
   std::vector<std::string> flags_;
-  std::vector<std::string> positional_;
+};
+
+struct Context {
+  std::vector<std::string> args;  // the operands: the words after the command that are no option
+  Options options;
+  std::istream& in;
+  std::ostream& out;
+  std::ostream& err;
+  bool quiet = false;  // --quiet: no progress or success texts, only results and errors
+
+  // Where the texts that only report (the library's success messages, details) go: standard
+  // output, or nowhere under --quiet. Data the user asked for (a decrypted text, a listing)
+  // always goes to `out`.
+  std::ostream& Report();
 };
 
 // The server module this command would register: the LIBRARY argument, else

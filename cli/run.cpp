@@ -1,79 +1,140 @@
 #include "cli/run.h"
 
-#include <functional>
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cstdio>
 #include <ostream>
 
+#include "cli/command_line.h"
 #include "cli/commands.h"
 #include "cli/context.h"
+#include "vellum/version.h"
 
 namespace vellum::cli {
 namespace {
 
-struct Command {
-  const char* name;
-  const char* usage;
-  std::function<int(Context&)> handler;
-};
-
-const std::vector<Command>& Commands() {
-  static const std::vector<Command> commands = {
-      {"register", "register [LIBRARY]", CmdRegister},
-      {"unregister", "unregister [LIBRARY]", CmdUnregister},
-      {"open", "open FILE", CmdOpen},
-      {"store",
-       "store list [--store NAME]\n  vellum store import FILE [--store NAME] [--password-file F]\n"
-       "  vellum store new-certificate --subject TEXT [--days N] [--store NAME]",
-       CmdStore},
-      {"encrypt", "encrypt [--password-file F] [--enc-alg N]  < text > encrypted", CmdEncrypt},
-      {"decrypt", "decrypt [--password-file F] [--enc-alg N]  < encrypted > text", CmdDecrypt},
+// The command line as data: each command with its operands and options, in the order the
+// help lists them. Options take their values as text; the handlers judge the values, so a
+// wrong number gets the handler's own message.
+const std::vector<CommandSpec>& Commands() {
+  static const OptionSpec kPasswordFile = {"password-file", "FILE",
+                                           "read the password from FILE (one trailing line break "
+                                           "is dropped); else $VELLUM_PASSWORD, else a prompt"};
+  static const OptionSpec kStore = {"store", "NAME", "the certificate store (default \"My\")"};
+  static const std::vector<CommandSpec> commands = {
+      {"register",
+       "[LIBRARY]",
+       "Register the library (default: the one installed with this command) in the user's "
+       "registry",
+       {},
+       CmdRegister},
+      {"unregister",
+       "[LIBRARY]",
+       "Remove the library's classes from the registry",
+       {},
+       CmdUnregister},
+      {"open", "FILE", "Open FILE with the program the desktop associates with it", {}, CmdOpen},
+      {"store", "COMMAND", "Look after the certificate stores signing draws on", {}, nullptr},
+      {"store list",
+       "",
+       "List the certificates of a store with their thumbprints",
+       {kStore},
+       CmdStoreList},
+      {"store import",
+       "FILE",
+       "Import a certificate (PEM, DER) or a PKCS#12 file with its key into a store",
+       {kStore, kPasswordFile},
+       CmdStoreImport},
+      {"store new-certificate",
+       "",
+       "Make a self-signed signing certificate with its key in a store",
+       {{"subject", "TEXT", "the subject, as \"CN=Ann Lee, O=Example Ltd\" (required)"},
+        {"days", "N", "days of validity, 1 to 36500 (default 365)"},
+        kStore},
+       CmdStoreNewCertificate},
+      {"encrypt",
+       "",
+       "Encrypt standard input with a password; the result goes to standard output",
+       {kPasswordFile, {"enc-alg", "N", "0 RC2, 2 DES, 3 triple DES, 4 AES-256 (default)"}},
+       CmdEncrypt},
+      {"decrypt",
+       "",
+       "Decrypt standard input with a password; the text goes to standard output",
+       {kPasswordFile, {"enc-alg", "N", "the algorithm code the text was encrypted with"}},
+       CmdDecrypt},
       {"sign",
-       "sign FILE [--attached] [--binary] [--zip] [--store NAME] [--suffix S] [--user ID]\n"
-       "        [--password-file F] [--encrypt] [--person T] [--mail T] [--company T]\n"
-       "        [--hash-alg N] [--enc-alg N] [--pad N]",
+       "FILE",
+       "Sign FILE; the signature is written beside it",
+       {{"attached", nullptr, "the signature carries the file (default: detached)"},
+        {"binary", nullptr, "write the signature as DER bytes (default: Base64 text)"},
+        {"zip", nullptr, "pack the signature into a password-protected archive"},
+        kStore,
+        {"suffix", "S",
+         "the signature's name ending (default _DSignature.txt or "
+         "_ContentSignature.txt)"},
+        {"user", "ID",
+         "sign credentials: the user id (the password comes as --password-file "
+         "says)"},
+        kPasswordFile,
+        {"encrypt", nullptr, "encrypt the attached content with the credentials"},
+        {"person", "TEXT", "choose the certificate whose subject holds TEXT"},
+        {"mail", "TEXT", "choose the certificate whose subject holds the mail address TEXT"},
+        {"company", "TEXT", "choose the certificate whose subject holds the company TEXT"},
+        {"hash-alg", "N", "credentials hash: 0 SHA-1 (default), 4 SHA-256, 5 SHA-384, 6 SHA-512"},
+        {"enc-alg", "N", "content encryption: 0 RC2, 2 DES, 3 triple DES, 4 AES-256 (default)"},
+        {"pad", "N", "pad the user id and password as the desk does (trim, then '*' to N)"}},
        CmdSign},
       {"verify",
-       "verify SIGNATURE [--original FILE] [--attached] [--binary] [--zip] [--user ID]\n"
-       "        [--password-file F] [--decrypt] [--trim] [--open] [--to-temp]\n"
-       "        [--hash-alg N] [--enc-alg N] [--pad N]",
+       "SIGNATURE",
+       "Verify a signature file",
+       {{"original", "FILE", "the signed file of a detached signature"},
+        {"attached", nullptr, "the signature carries the file; it is restored beside it"},
+        {"binary", nullptr, "the signature is DER bytes (default: Base64 text)"},
+        {"zip", nullptr, "the signature is packed in a password-protected archive"},
+        {"user", "ID", "the credentials' user id"},
+        kPasswordFile,
+        {"decrypt", nullptr, "the attached content is encrypted with the credentials"},
+        {"trim", nullptr, "trim blanks from the restored text"},
+        {"open", nullptr, "open the verified file afterwards"},
+        {"to-temp", nullptr, "restore an attached file into the temporary folder"},
+        {"hash-alg", "N", "the credentials hash code the signature was made with"},
+        {"enc-alg", "N", "the content encryption code the signature was made with"},
+        {"pad", "N", "pad the user id and password as the desk does (trim, then '*' to N)"}},
        CmdVerify},
-      {"verify-nse", "verify-nse SIGNATURE --original FILE [--binary]", CmdVerifyNse},
-      {"zip", "zip FILE ARCHIVE [--password-file F]", CmdZip},
-      {"unzip", "unzip ARCHIVE [--password-file F]", CmdUnzip},
+      {"verify-nse",
+       "SIGNATURE",
+       "Verify a detached signature made without credentials",
+       {{"original", "FILE", "the signed file (required)"},
+        {"binary", nullptr, "the signature is DER bytes (default: Base64 text)"}},
+       CmdVerifyNse},
+      {"zip",
+       "FILE ARCHIVE",
+       "Pack FILE into ARCHIVE, encrypted with AES-256 under a password",
+       {kPasswordFile},
+       CmdZip},
+      {"unzip",
+       "ARCHIVE",
+       "Extract ARCHIVE into the UnZip folder beside it",
+       {kPasswordFile},
+       CmdUnzip},
   };
   return commands;
 }
 
-void PrintUsage(std::ostream& out) {
-  out << "usage: vellum COMMAND [ARGS]\n       vellum --version\ncommands:\n";
-  for (const auto& c : Commands()) out << "  vellum " << c.usage << "\n";
-}
-
 }  // namespace
+
+std::string VersionText() {
+  // The release as the library's file version shows it: major, minor in two digits, patch
+  // in four (1.0.5 reads 1.00.0005).
+  char text[64];
+  std::snprintf(text, sizeof text, "vellum %d.%02d.%04d", VELLUM_VERSION_MAJOR,
+                VELLUM_VERSION_MINOR, VELLUM_VERSION_PATCH);
+  return text;
+}
 
 int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
         std::ostream& err) {
-  if (args.empty()) {
-    PrintUsage(err);
-    return kUsage;
-  }
-  if (args[0] == "--version") {
-    out << "vellum 1.00.0005\n";
-    return kOk;
-  }
-  if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
-    PrintUsage(out);
-    return kOk;
-  }
-  for (const auto& c : Commands()) {
-    if (args[0] != c.name) continue;
-    Context ctx{std::vector<std::string>(args.begin() + 1, args.end()), in, out, err};
-    int code = c.handler(ctx);
-    if (code == kUsage) err << "usage: vellum " << c.usage << "\n";
-    return code;
-  }
-  err << "vellum: unknown command '" << args[0] << "'\n";
-  PrintUsage(err);
-  return kUsage;
+  return RunCommandLine(Commands(), args, in, out, err);
 }
 
 }  // namespace vellum::cli

@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <sstream>
 
+#include "cli/command_line.h"
 #include "cli/run.h"
 #include "library/platform/files.h"
+#include "vellum/version.h"
 
 namespace vellum::cli {
 namespace {
@@ -50,9 +53,98 @@ TEST_F(CliTest, UsageErrorsExitWithTwo) {
   EXPECT_EQ(RunCli({"open"}).code, kUsage);
   EXPECT_EQ(RunCli({"open", "a", "b"}).code, kUsage);
   EXPECT_EQ(RunCli({"register", "a", "b"}).code, kUsage);
-  Result version = RunCli({"--version"});
-  EXPECT_EQ(version.code, kOk);
-  EXPECT_EQ(version.out, "vellum 1.00.0005\n");
+  for (const char* flag : {"--version", "-V"}) {
+    Result version = RunCli({flag});
+    EXPECT_EQ(version.code, kOk) << flag;
+    EXPECT_EQ(version.out, VersionText() + "\n") << flag;
+  }
+}
+
+// The version printed is the project's, in the library's file-version layout.
+TEST(VersionTextTest, FollowsTheProjectVersion) {
+  char expected[64];
+  std::snprintf(expected, sizeof expected, "vellum %d.%02d.%04d", VELLUM_VERSION_MAJOR,
+                VELLUM_VERSION_MINOR, VELLUM_VERSION_PATCH);
+  EXPECT_EQ(VersionText(), expected);
+  EXPECT_EQ(std::string(VELLUM_VERSION_STRING), std::to_string(VELLUM_VERSION_MAJOR) + "." +
+                                                    std::to_string(VELLUM_VERSION_MINOR) + "." +
+                                                    std::to_string(VELLUM_VERSION_PATCH));
+}
+
+// Help for the program and for every command goes to standard output with exit 0 and names
+// every option the command takes; nothing is run.
+TEST_F(CliTest, HelpForEveryCommandListsItsOptions) {
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<std::string> mentions;
+  } const cases[] = {
+      {{"--help"}, {"sign", "verify", "verify-nse", "store", "register", "--version", "--quiet"}},
+      {{"-h"}, {"encrypt", "decrypt", "zip", "unzip", "open"}},
+      {{"help"}, {"sign", "verify"}},
+      {{"help", "sign"}, {"--attached", "--pad"}},
+      {{"sign", "--help"},
+       {"--attached", "--binary", "--zip", "--store", "--suffix", "--user", "--password-file",
+        "--encrypt", "--person", "--mail", "--company", "--hash-alg", "--enc-alg", "--pad",
+        "--quiet"}},
+      {{"sign", "-h"}, {"Usage: vellum sign [OPTIONS] FILE"}},
+      {{"verify", "-h"},
+       {"--original", "--attached", "--binary", "--zip", "--user", "--password-file", "--decrypt",
+        "--trim", "--open", "--to-temp", "--hash-alg", "--enc-alg", "--pad"}},
+      {{"verify-nse", "--help"}, {"--original", "--binary"}},
+      {{"store", "--help"}, {"list", "import", "new-certificate"}},
+      {{"store", "list", "-h"}, {"--store"}},
+      {{"store", "new-certificate", "-h"}, {"--subject", "--days", "--store"}},
+      {{"encrypt", "-h"}, {"--password-file", "--enc-alg"}},
+      {{"zip", "-h"}, {"FILE ARCHIVE", "--password-file"}},
+      {{"unzip", "-h"}, {"ARCHIVE"}},
+      {{"register", "-h"}, {"[LIBRARY]"}},
+  };
+  for (const auto& c : cases) {
+    const std::string line = ::testing::PrintToString(c.args);
+    Result r = RunCli(c.args);
+    EXPECT_EQ(r.code, kOk) << line;
+    EXPECT_TRUE(r.err.empty()) << line << r.err;
+    for (const auto& m : c.mentions) EXPECT_NE(r.out.find(m), std::string::npos) << line << m;
+  }
+  EXPECT_FALSE(platform::FileExists(registry_)) << "help ran a command";
+}
+
+// A mistyped word is refused with exit 2 and the near known word offered.
+TEST_F(CliTest, TyposAreRefusedWithSuggestions) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* says;
+  } const cases[] = {
+      {{"sing", "a.txt"}, "unknown command 'sing'; did you mean sign?"},
+      {{"verfy", "a.txt"}, "did you mean verify"},
+      {{"store", "lst"}, "unknown command 'store lst'; did you mean list?"},
+      {{"sign", "a.txt", "--atached"}, "unknown option --atached; did you mean --attached?"},
+      {{"sign", "a.txt", "--password-fil=x"}, "did you mean --password-file?"},
+      {{"verify", "a.txt", "--orignal", "b"}, "did you mean --original?"},
+      {{"--verison"}, "did you mean --version?"},
+      {{"sign", "a.txt", "--frobnicate"}, "unknown option --frobnicate\n"},
+      {{"store", "list", "extra"}, "unexpected operand 'extra'"},
+      {{"sign", "a.txt", "--attached=yes"}, "attached"},
+      {{"sign", "a.txt", "--store"}, "--store"},
+  };
+  for (const auto& c : cases) {
+    const std::string line = ::testing::PrintToString(c.args);
+    Result r = RunCli(c.args);
+    EXPECT_EQ(r.code, kUsage) << line;
+    EXPECT_TRUE(r.out.empty()) << line;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << line << "\n" << r.err;
+  }
+}
+
+TEST(EditDistanceTest, CountsEditsAndSwaps) {
+  struct Case {
+    const char *a, *b;
+    std::size_t distance;
+  } const cases[] = {
+      {"sign", "sign", 0}, {"sing", "sign", 1}, {"verfy", "verify", 1},   {"", "zip", 3},
+      {"zip", "", 3},      {"unzip", "zip", 2}, {"kitten", "sitting", 3},
+  };
+  for (const auto& c : cases) EXPECT_EQ(EditDistance(c.a, c.b), c.distance) << c.a << " " << c.b;
 }
 
 TEST_F(CliTest, RegisterOpenUnregister) {
