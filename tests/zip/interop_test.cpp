@@ -204,7 +204,7 @@ TEST(Interop, TraditionalEncryptionChecks) {
     SCOPED_TRACE(c.why);
     ScratchFolder dir;
     MessageRecorder messages;
-    const std::string name = dir / "report_ContentSignature.trel";
+    std::string name = dir / "report_ContentSignature.trel";
     WriteBytes(name, TraditionalArchive("report_ContentSignature.txt", c.content, kPassword, kWrong,
                                         c.wrong_passes_check));
     ZipLogic zip;
