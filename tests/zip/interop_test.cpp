@@ -111,7 +111,7 @@ class TraditionalCipher {
 
  private:
   std::uint8_t Stream() const {
-    const std::uint16_t t = static_cast<std::uint16_t>(keys_[2] | 2);
+    const std::uint32_t t = (keys_[2] | 2) & 0xFFFF;
     return static_cast<std::uint8_t>((t * (t ^ 1)) >> 8);
   }
   void Update(std::uint8_t byte) {
