@@ -54,7 +54,7 @@ frmSelect::frmSelect(VellumModule& module, QLineEdit* caller_file_box, QWidget* 
   auto* note =
       new QLabel(QStringLiteral("Select only those File/Folder to be Signed or Verifyed"), this);
   auto* image = new QLabel(this);
-  image->setPixmap(DrawEmblem(40));
+  image->setPixmap(DrawEmblem(40, devicePixelRatioF()));
 
   lstDrive = new QComboBox(this);
   lstDrive->setObjectName(QStringLiteral("lstDrive"));
@@ -91,6 +91,12 @@ frmSelect::frmSelect(VellumModule& module, QLineEdit* caller_file_box, QWidget* 
   grid->addWidget(file_label, 0, 1);
   grid->addWidget(lstFile, 1, 1, 3, 1);
   grid->setRowStretch(3, 1);
+  // Signature names are long ("report_ContentSignature.trel"): the file list gets the larger
+  // share of the width.
+  grid->setColumnStretch(0, 2);
+  grid->setColumnStretch(1, 3);
+  lstFile->setMinimumWidth(lstFile->fontMetrics().horizontalAdvance(
+      QStringLiteral("quarterly-report_ContentSignature.trel")));
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
   buttons->addWidget(cmdOk);
@@ -100,7 +106,7 @@ frmSelect::frmSelect(VellumModule& module, QLineEdit* caller_file_box, QWidget* 
   outer->addLayout(grid, 1);
   outer->addLayout(buttons);
   const int line = fontMetrics().height();
-  resize(line * 36, line * 26);
+  resize(line * 48, line * 26);
 
   connect(lstDrive, &QComboBox::currentIndexChanged, this, [this] { lstDrive_Change(); });
   connect(lstDir, &QTreeWidget::itemClicked, this, [this] { lstDir_Change(); });
@@ -130,11 +136,13 @@ void frmSelect::Guarded(Handler&& handler) {
   }
 }
 
+// A file shown highlighted (the file box named it) is the choice until the operator moves to
+// the folder list: OK at once hands back that file, not its folder.
 void frmSelect::Load() {
   SetDrive(module_.sDrive);
   SetFolder(module_.sFolder);
   SetFileFolder(module_.sFileFolder);
-  module_.bFolderSelected = true;
+  module_.bFolderSelected = lstFile->currentItem() == nullptr;
 }
 
 void frmSelect::SetDrive(const QString& root) {

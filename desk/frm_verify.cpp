@@ -4,6 +4,8 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -11,13 +13,17 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPushButton>
 #include <QTimer>
+#include <QUrl>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <cmath>
 #include <filesystem>
 
 #include "desk/emblem.h"
+#include "desk/file_kind.h"
 #include "desk/frm_select.h"
 #include "library/platform/error.h"
 #include "library/platform/files.h"
@@ -52,8 +58,9 @@ frmVerify::frmVerify(VellumModule& module, DigitalSignFactory factory, QWidget* 
     : QWidget(parent), module_(module), factory_(std::move(factory)) {
   setObjectName(QStringLiteral("frmVerify"));
   setWindowTitle(QStringLiteral("Moravel Verify - Version 1.0"));
-  setWindowIcon(QIcon(DrawEmblem(64)));
+  setWindowIcon(EmblemIcon());
   BuildControls();
+  setAcceptDrops(true);
   qApp->installEventFilter(this);
 }
 
@@ -72,7 +79,10 @@ void frmVerify::BuildControls() {
   banner->setPalette(band);
   auto* image = new QLabel(banner);
   image->setObjectName(QStringLiteral("imgEmblem"));
-  image->setPixmap(DrawEmblem(image->fontMetrics().height() * 7 / 2));
+  imgEmblem = image;
+  emblem_size_ = image->fontMetrics().height() * 7 / 2;
+  image->setFixedSize(emblem_size_, emblem_size_);
+  RefreshEmblem();
   auto* heading = MakeLabel(QStringLiteral("Verify Digital Signature"), "lblHeading", banner);
   QFont big = heading->font();
   big.setPointSizeF(big.pointSizeF() * 1.5);
@@ -142,6 +152,8 @@ void frmVerify::BuildControls() {
     button->setAutoDefault(false);
     button->setMinimumWidth(button->fontMetrics().horizontalAdvance(QStringLiteral("Verify")) * 2);
   }
+  // Enter anywhere runs the verify command, so Verify is drawn as the default button.
+  cmdVerify->setDefault(true);
 
   auto* select_label = MakeLabel(QStringLiteral("Select File:"), "lblSelectFile", frame);
   select_label->setToolTip(kSelectTip);
@@ -206,6 +218,10 @@ void frmVerify::BuildControls() {
           [this] { cmdSelectOriginalFile_Click(); });
   // toggled, not clicked: the encryption box follows the content box however its state changes.
   connect(chkAttachContent, &QCheckBox::toggled, this, [this] { chkAttachContent_Click(); });
+  connect(lblOriginalFName, &QLineEdit::textChanged, this, [this] { lblOriginalFName_Change(); });
+  // A path typed by hand is a file choice: the picker's earlier folder choice no longer holds.
+  connect(lblOriginalFName, &QLineEdit::textEdited, this,
+          [this] { module_.bFolderSelected = false; });
 }
 
 template <class Step>
@@ -219,7 +235,12 @@ void frmVerify::Numbered(const char* procedure, int line, Step&& step) {
 
 void frmVerify::Form_Load(const QString& program_folder) {
   constexpr const char* kProc = "Form_Load";
-  Numbered(kProc, 100, [&] { module_.ReadConfig(program_folder); });
+  format_mode_ = FormatMode::kFixed;
+  Numbered(kProc, 100, [&] {
+    module_.ReadConfig(program_folder);
+    ApplyRememberedFolder();
+  });
+  ApplyRememberedOptions();
   Numbered(kProc, 102, [&] { lblOriginalFName->setText(module_.sFilePath); });
   Numbered(kProc, 104, [&] { cboFormat->clear(); });
   Numbered(kProc, 106, [&] { cboFormat->addItem(QStringLiteral("Old")); });
@@ -229,17 +250,118 @@ void frmVerify::Form_Load(const QString& program_folder) {
     // format that fails to select below leaves none rather than a silent "Old".
     cboFormat->setCurrentIndex(-1);
   });
-  bool operator_chooses = false;
-  Numbered(kProc, 110, [&] { operator_chooses = module_.sFormat == u"2"; });
-  if (operator_chooses) {
+  Numbered(kProc, 110, [&] {
+    if (module_.sFormat == u"2") format_mode_ = FormatMode::kOperator;
+    if (module_.sFormat == u"3") format_mode_ = FormatMode::kAuto;
+  });
+  if (format_mode_ == FormatMode::kOperator) {
     Numbered(kProc, 112, [&] {
       cboFormat->setEnabled(true);
-      cboFormat->setCurrentIndex(-1);
+      cboFormat->setCurrentIndex(remembered_.format.value_or(-1));
+      FollowFileName(lblOriginalFName->text());
+    });
+    return;
+  }
+  if (format_mode_ == FormatMode::kAuto) {
+    // "Auto": the list shows the format taken from each file's name; the operator cannot
+    // change it.
+    Numbered(kProc, 114, [&] {
+      cboFormat->setEnabled(false);
+      cboFormat->setToolTip(QStringLiteral("Auto: taken from the name of the file to verify"));
+      FollowFileName(lblOriginalFName->text());
     });
     return;
   }
   Numbered(kProc, 116, [&] { SelectFormat(); });
   Numbered(kProc, 118, [&] { cboFormat->setEnabled(false); });
+}
+
+void frmVerify::OfferFile(const QString& path) {
+  lblOriginalFName->setText(path);
+  module_.bFolderSelected = false;
+  NoteFolderOf(path);
+}
+
+// Where Config.ini names no file path, the desk opens on the folder the user last worked in.
+void frmVerify::ApplyRememberedFolder() {
+  remembered_ = ReadRemembered(remembered_file_);
+  if (module_.file_path_configured() || remembered_.folder.isEmpty() ||
+      !platform::FolderExists(remembered_.folder.toStdString()))
+    return;
+  module_.sFilePath = remembered_.folder;
+  if (!module_.sFilePath.endsWith(kSeparator)) module_.sFilePath += kSeparator;
+  module_.sDrive = DriveOf(module_.sFilePath, module_.mounted_volumes()());
+  module_.sFolder = FolderOf(module_.sFilePath);
+  last_folder_ = remembered_.folder;
+}
+
+// No setting of Config.ini covers the option boxes: they start as the user left them. The
+// encryption box follows the content box first and then takes its own remembered state.
+void frmVerify::ApplyRememberedOptions() {
+  if (remembered_.content) chkAttachContent->setChecked(*remembered_.content);
+  if (remembered_.decrypt && chkAttachContent->isChecked())
+    chkDecrypt->setChecked(*remembered_.decrypt);
+  if (remembered_.binary) chkBinary->setChecked(*remembered_.binary);
+  if (remembered_.open) chkOpenFileAfterVerifySign->setChecked(*remembered_.open);
+}
+
+void frmVerify::NoteFolderOf(const QString& path) {
+  const QFileInfo info(path);
+  if (info.isFile()) last_folder_ = info.absolutePath();
+  if (info.isDir()) last_folder_ = info.absoluteFilePath();
+}
+
+// A state that cannot be saved costs the user only the convenience; the desk goes on.
+void frmVerify::SaveRemembered() {
+  if (remembered_file_.isEmpty()) return;
+  Remembered now;
+  now.folder = last_folder_;
+  if (format_mode_ == FormatMode::kOperator && cboFormat->currentIndex() >= 0)
+    now.format = cboFormat->currentIndex();
+  now.content = chkAttachContent->isChecked();
+  now.decrypt = chkDecrypt->isChecked();
+  now.binary = chkBinary->isChecked();
+  now.open = chkOpenFileAfterVerifySign->isChecked();
+  if (now == remembered_) return;
+  try {
+    WriteRemembered(remembered_file_, now);
+    remembered_ = now;
+  } catch (const std::exception& failure) {
+    qWarning("moravel-verify: settings not saved: %s", failure.what());
+  }
+}
+
+void frmVerify::lblOriginalFName_Change() {
+  if (format_mode_ != FormatMode::kFixed) FollowFileName(lblOriginalFName->text());
+}
+
+// The library names its files by kind (see file_kind.h): a packed copy is verified with "New"
+// and the content inside, a content signature with "Old" and the content inside, a detached
+// signature with "New" beside its document. Any other name is the document of a detached
+// signature under "Auto"; the operator's own choice stays for it otherwise.
+void frmVerify::FollowFileName(const QString& path) {
+  if (TrimBlanks(path).isEmpty() || cboFormat->count() < 2) return;
+  int position = -1;
+  bool content = false;
+  switch (KindOfFile(path)) {
+    case FileKind::kPackedSignature:
+      position = 1;
+      content = true;
+      break;
+    case FileKind::kAttachedSignature:
+      position = 0;
+      content = true;
+      break;
+    case FileKind::kDetachedSignature:
+      position = 1;
+      break;
+    case FileKind::kOther:
+      if (format_mode_ != FormatMode::kAuto) return;
+      position = 1;
+      break;
+  }
+  cboFormat->setCurrentIndex(position);
+  chkAttachContent->setChecked(content);  // the encryption box follows through its handler
 }
 
 // Position -1 is the list without a selection; every other position must name an entry.
@@ -315,6 +437,7 @@ void frmVerify::cmdSelectOriginalFile_Click() {
     frmSelect picker(module_, lblOriginalFName, this);
     picker.Load();
     module_.ui().RunModal(picker);
+    if (picker.result() == QDialog::Accepted) NoteFolderOf(module_.sFileFolder);
   } catch (const std::exception& failure) {
     module_.ShowInfo(DescriptionOf(failure), this);
   }
@@ -330,7 +453,35 @@ void frmVerify::Form_KeyDown(int key) {
     Numbered("Form_KeyDown", 104, [&] { cmdVerify_Click(); });
 }
 
+// A file dragged from a file manager onto any part of the window, the file box included, is
+// offered as the file to verify. Only local files are taken; the first of several counts.
+bool frmVerify::DropFile(QEvent* event) {
+  auto* drop = static_cast<QDropEvent*>(event);
+  QString path;
+  if (const QMimeData* data = drop->mimeData(); data != nullptr && data->hasUrls()) {
+    for (const QUrl& url : data->urls()) {
+      if (url.isLocalFile() && !url.toLocalFile().isEmpty()) {
+        path = url.toLocalFile();
+        break;
+      }
+    }
+  }
+  if (path.isEmpty()) return false;
+  drop->setDropAction(Qt::CopyAction);
+  drop->accept();
+  if (event->type() == QEvent::Drop) {
+    OfferFile(path);
+    activateWindow();
+  }
+  return true;
+}
+
 bool frmVerify::eventFilter(QObject* watched, QEvent* event) {
+  const auto type = event->type();
+  if (type == QEvent::DragEnter || type == QEvent::DragMove || type == QEvent::Drop) {
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (widget != nullptr && widget->window() == this && DropFile(event)) return true;
+  }
   if (event->type() == QEvent::KeyPress) {
     auto* widget = qobject_cast<QWidget*>(watched);
     if (widget != nullptr && widget->window() == this) {
@@ -348,6 +499,23 @@ bool frmVerify::eventFilter(QObject* watched, QEvent* event) {
   return QWidget::eventFilter(watched, event);
 }
 
+// The emblem is rendered for the screen the window is on; a move to a screen with another
+// scale renders it again.
+void frmVerify::RefreshEmblem() {
+  const qreal ratio = devicePixelRatioF();
+  if (imgEmblem->pixmap().devicePixelRatio() == ratio && !imgEmblem->pixmap().isNull()) return;
+  imgEmblem->setPixmap(DrawEmblem(emblem_size_, ratio));
+}
+
+void frmVerify::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (QWindow* window = windowHandle(); window != nullptr && !screen_watched_) {
+    connect(window, &QWindow::screenChanged, this, [this] { RefreshEmblem(); });
+    screen_watched_ = true;
+  }
+  RefreshEmblem();
+}
+
 void frmVerify::closeEvent(QCloseEvent* event) {
   Form_Unload();
   event->accept();
@@ -356,6 +524,7 @@ void frmVerify::closeEvent(QCloseEvent* event) {
 // The window closes even when the folder cannot go: the operator is told, and the next run or
 // start removes it.
 void frmVerify::Form_Unload() {
+  SaveRemembered();
   try {
     RemoveUnzipFolder();
   } catch (const std::exception& failure) {

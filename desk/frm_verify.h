@@ -4,8 +4,10 @@
 
 #include <QString>
 #include <QWidget>
+#include <vector>
 
 #include "desk/digital_sign.h"
+#include "desk/remembered.h"
 #include "desk/vellum_module.h"
 
 class QCheckBox;
@@ -25,6 +27,10 @@ class frmVerify : public QWidget {
   frmVerify(VellumModule& module, DigitalSignFactory factory, QWidget* parent = nullptr);
   ~frmVerify() override;
 
+  // Remember the folder, the chosen format and the option boxes in `file` (see remembered.h)
+  // from the next load on; without it nothing is read or written.
+  void RememberIn(const QString& file) { remembered_file_ = file; }
+
   // Reads Config.ini from `program_folder` and puts the window into its first state.
   void Form_Load(const QString& program_folder);
 
@@ -32,6 +38,11 @@ class frmVerify : public QWidget {
   bool ValidateUidPwd(QString& sUseriD, QString& sPassword);
   // True when a format is chosen.
   bool Validate();
+
+  // Puts `path` into the file box as the file to verify, as a path chosen in the picker,
+  // typed or dropped on the window does: the picker's folder choice no longer counts, and the
+  // format and content box follow the file's name where the format is not fixed.
+  void OfferFile(const QString& path);
 
   void cmdVerify_Click();
   void cmdSelectOriginalFile_Click();
@@ -43,11 +54,21 @@ class frmVerify : public QWidget {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
   // The window sees key presses before its controls, so Enter and Escape work anywhere in it.
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   struct VerifyRun;
+  struct Call;
+  struct Padding;
+  struct MadeCall;
+  using Calls = std::vector<Call>;
+  // Calls to make at the run's first padding or at the switched one.
+  struct Attempt {
+    const Calls* calls;
+    bool switched;
+  };
 
   void BuildControls();
   void Form_KeyDown(int key);
@@ -56,24 +77,40 @@ class frmVerify : public QWidget {
   void Numbered(const char* procedure, int line, Step&& step);
   void Pad(QString& value, const QString& length, int line);
   void SelectFormat();
+  void RefreshEmblem();
+  void ApplyRememberedFolder();
+  void ApplyRememberedOptions();
+  void SaveRemembered();
+  void NoteFolderOf(const QString& path);
+  void lblOriginalFName_Change();
+  void FollowFileName(const QString& path);
+  bool DropFile(QEvent* event);
 
   // The verify command, in the order it runs.
   void Verify(VerifyRun& run);
   void DeriveSeparateNames(VerifyRun& run);
   void VerifySeparate(VerifyRun& run);
   void VerifyContent(VerifyRun& run);
+  bool TryAttempts(VerifyRun& run, const std::vector<Attempt>& attempts);
   bool CallLibrary(VerifyRun& run, bool zip, bool binary);
-  bool CallZipPair(VerifyRun& run);
-  void NextAttempt(VerifyRun& run, bool switch_padding);
+  void PadAgain(VerifyRun& run);
   void ClosingReport(VerifyRun& run);
   void ResetWindow();
   void VerifyFailed(const VerifyRun& run, std::int32_t number, const QString& description);
   void EnableButtons();
   void RemoveUnzipFolder();
 
+  // How the format list is set: fixed by Config.ini, chosen by the operator (format 3, with a
+  // preselection from the file's name), or taken from each file's name (format 4, "Auto").
+  enum class FormatMode { kFixed, kOperator, kAuto };
+
   VellumModule& module_;
   DigitalSignFactory factory_;
   QString sUnzipFolder_;
+  FormatMode format_mode_ = FormatMode::kFixed;
+  QString remembered_file_;
+  Remembered remembered_;
+  QString last_folder_;  // the folder of the file last verified, picked or dropped
 
   QLineEdit* lblOriginalFName = nullptr;
   QPushButton* cmdSelectOriginalFile = nullptr;
@@ -86,6 +123,9 @@ class frmVerify : public QWidget {
   QCheckBox* chkOpenFileAfterVerifySign = nullptr;
   QPushButton* cmdVerify = nullptr;
   QPushButton* cmdExit = nullptr;
+  QLabel* imgEmblem = nullptr;
+  int emblem_size_ = 0;
+  bool screen_watched_ = false;
 };
 // NOLINTEND(readability-identifier-naming)
 

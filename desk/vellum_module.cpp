@@ -28,10 +28,11 @@ QString DecodeConfig(const Bytes& bytes) {
   return QString::fromStdString(AnsiToUtf8(bytes));
 }
 
-// Lines end at CR LF, LF or a lone CR; a final line break adds no empty line.
+// Lines end at CR LF, LF or a lone CR. Blank lines at the end of the file are no lines: an
+// editor that leaves an empty last line must not make the whole file unreadable.
 QStringList SplitLines(const QString& text) {
   QStringList lines = text.split(QRegularExpression(QStringLiteral("\r\n|\n|\r")));
-  if (!lines.isEmpty() && lines.back().isEmpty()) lines.removeLast();
+  while (!lines.isEmpty() && lines.back().trimmed().isEmpty()) lines.removeLast();
   return lines;
 }
 
@@ -114,13 +115,12 @@ void VellumModule::ReadConfig(const QString& program_folder) {
     try {
       ReadConfigLines(path);
     } catch (const std::exception&) {
-      // The settings read so far stay; no default is applied and nothing is derived.
+      // The settings read so far stay. The keys not read get their defaults below like missing
+      // ones, so a mistake in the file never leaves the padding lengths or the format unset.
       ShowInfo(kConfigFailure);
-      return;
     }
-  } else {
-    sFilePath = QString(kSeparator);
   }
+  file_path_configured_ = !sFilePath.isEmpty();
   if (sFilePath.isEmpty()) sFilePath = QString(kSeparator);
   if (sClient.isEmpty()) sClient = QStringLiteral("10");
   if (sPass.isEmpty()) sPass = QStringLiteral("10");
@@ -159,7 +159,15 @@ void VellumModule::ShowInfo(const QString& text, QWidget* owner) {
 }
 
 void VellumModule::ShowSuccess(const QString& text, QWidget* owner) {
-  ui_.ShowBox(owner, text, DeskUi::Icon::kInformation, QStringLiteral("Successful"));
+  Show(SuccessBox(text), owner);
+}
+
+BoxContent VellumModule::SuccessBox(const QString& text) {
+  return {text, DeskUi::Icon::kInformation, QStringLiteral("Successful"), {}, {}};
+}
+
+void VellumModule::Show(const BoxContent& box, QWidget* owner) {
+  ui_.Show(owner, box);
 }
 
 void VellumModule::ShowPlain(const QString& text, QWidget* owner) {

@@ -56,11 +56,15 @@ class VellumModule {
       : ui_(ui), mounted_volumes_(std::move(mounted_volumes)) {}
 
   // Reads `program_folder`/Config.ini into the settings; a failure shows "Can't read
-  // 'Config.ini' file" and leaves the settings as far as they were read.
+  // 'Config.ini' file" and keeps the settings read before the failing line; every setting
+  // still unset then gets its default, as when its key is missing.
   void ReadConfig(const QString& program_folder);
 
   void ShowInfo(const QString& text, QWidget* owner = nullptr);
   void ShowSuccess(const QString& text, QWidget* owner = nullptr);
+  // The "Successful" box for `text`, to which a caller adds lines under it and a folder to open.
+  static BoxContent SuccessBox(const QString& text);
+  void Show(const BoxContent& box, QWidget* owner = nullptr);
   // A box with no icon and the application title: the input checks and numbered reports.
   void ShowPlain(const QString& text, QWidget* owner = nullptr);
   // The numbered report of a failed step of a frmVerify procedure.
@@ -69,6 +73,9 @@ class VellumModule {
 
   // Closes `window` when `key` is Escape; any other key does nothing. Returns whether it closed.
   static bool UnloadOnEscape(int key, QWidget& window);
+
+  // Whether Config.ini gave a file path of its own (not the default).
+  bool file_path_configured() const { return file_path_configured_; }
 
   DeskUi& ui() { return ui_; }
   const std::function<QStringList()>& mounted_volumes() const { return mounted_volumes_; }
@@ -91,6 +98,7 @@ class VellumModule {
 
   DeskUi& ui_;
   std::function<QStringList()> mounted_volumes_;
+  bool file_path_configured_ = false;
 };
 
 // The text of a numbered report: description, CR LF, where, "at line " and the step number.

@@ -2,9 +2,12 @@
 // report, and the failure handler that covers all of it.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
+#include <algorithm>
 
+#include "desk/file_kind.h"
 #include "desk/frm_verify.h"
 #include "library/platform/error.h"
 #include "library/platform/files.h"
@@ -25,11 +28,31 @@ const QString kDetailsHeading = QStringLiteral("Details of the verifying cetific
 const QString kCertificateNumber = QStringLiteral("Verifying certificate no. ");
 const QString kCrLf = QStringLiteral("\r\n");
 const QString kUnzipFolderName = QStringLiteral("UnZip");
+const QString kRestoredFile = QStringLiteral("Restored file: ");
 
 // The failure handler's choice of message depends on how far the command got.
 enum Stage : int { kStageStart = 0, kStageNames = 1, kStageLibrary = 2 };
 
 }  // namespace
+
+// One library call as the attempts plan it: VerifyZipFile or VerifyFile, and the encoding.
+struct frmVerify::Call {
+  bool zip;
+  bool binary;
+};
+
+struct frmVerify::Padding {
+  QString client;
+  QString pass;
+};
+
+struct frmVerify::MadeCall {
+  bool zip;
+  bool binary;
+  QString client;
+  QString pass;
+  friend bool operator==(const MadeCall&, const MadeCall&) = default;
+};
 
 struct frmVerify::VerifyRun {
   QString sUseriD;
@@ -47,6 +70,7 @@ struct frmVerify::VerifyRun {
   QString sVerifiedFile;
   QString sReport;
   std::unique_ptr<DigitalSignApi> library;  // created at the first call, released at the end
+  std::vector<MadeCall> made;               // the calls made so far, with their padding
 };
 
 void frmVerify::cmdVerify_Click() {
@@ -57,6 +81,10 @@ void frmVerify::cmdVerify_Click() {
     VerifyFailed(run, failure.number(), QString::fromStdString(failure.description()));
   } catch (const std::exception& failure) {
     VerifyFailed(run, 0, QString::fromUtf8(failure.what()));
+  }
+  if (!run.path.isEmpty()) {
+    NoteFolderOf(run.path);
+    SaveRemembered();
   }
 }
 
@@ -112,21 +140,29 @@ void frmVerify::DeriveSeparateNames(VerifyRun& run) {
   if (dot < 0) throw Error::Runtime(rt::kInvalidCall);
   run.signature_file = run.path.left(dot) + QStringLiteral("_Signature.") + run.path.mid(dot + 1);
   run.results.sOriginalFName = run.path;
+  // An operator who picks the detached signature instead of its document would otherwise ask
+  // for the signature of the signature; when that does not exist and the document does, the
+  // pair is verified.
+  if (KindOfFile(run.path) == FileKind::kDetachedSignature &&
+      !platform::FileExists(run.signature_file.toStdString())) {
+    if (const QString document = DocumentOfSignature(run.path); !document.isEmpty()) {
+      run.signature_file = run.path;
+      run.results.sOriginalFName = document;
+    }
+  }
   run.iStage = kStageLibrary;
 }
 
+// The padding attempts. A signature made with the other padding length fails at the current
+// one, so every method the format calls for is tried at both lengths in each run, whatever
+// earlier runs left: first the current padding, then the switched one ("10" and "20" swap;
+// only the user id's length is tested, and any other value has nothing to switch to). A call
+// the run has already made with the same padding is not made again. The padding that verified
+// the file stays for the next run; after a failure the run's first padding stays.
 void frmVerify::VerifySeparate(VerifyRun& run) {
   DeriveSeparateNames(run);
-  const bool new_format = run.position == 1;
-  run.ok = CallLibrary(run, !new_format, run.bBinary);
-  if (!run.ok) {
-    NextAttempt(run, true);
-    run.ok = CallLibrary(run, !new_format, run.bBinary);
-  }
-  if (!run.ok) {
-    NextAttempt(run, false);
-    run.ok = CallLibrary(run, !new_format, run.bBinary);
-  }
+  const Calls method{{run.position != 1, run.bBinary}};
+  run.ok = TryAttempts(run, {{&method, false}, {&method, true}});
   if (run.ok) {
     run.sVerifiedFile = run.results.sOriginalFName;
     run.sReport = kVerifiedSeparate;
@@ -136,17 +172,19 @@ void frmVerify::VerifySeparate(VerifyRun& run) {
 }
 
 // The first attempt tests for "Old" (position 0) where the later ones test for "New"
-// (position 1); with both entries in the list the two tests pick the same calls.
+// (position 1); with both entries in the list the two tests pick different calls. Where
+// VerifyFile is not called, VerifyZipFile runs as text and then with the box's encoding; a
+// last packed attempt closes the run.
 void frmVerify::VerifyContent(VerifyRun& run) {
   run.signature_file = run.path;
   run.results.sOriginalFName.clear();
-  run.ok = run.position == 0 ? CallLibrary(run, false, run.bBinary) : CallZipPair(run);
-  for (bool switch_padding : {true, false}) {
-    if (run.ok) break;
-    NextAttempt(run, switch_padding);
-    run.ok = run.position == 1 ? CallLibrary(run, false, run.bBinary) : CallZipPair(run);
-  }
-  if (!run.ok) run.ok = CallLibrary(run, true, run.bBinary);
+  const Calls verify_file{{false, run.bBinary}};
+  const Calls zip_pair{{true, false}, {true, run.bBinary}};
+  const Calls last{{true, run.bBinary}};
+  const Calls& first = run.position == 0 ? verify_file : zip_pair;
+  const Calls& later = run.position == 1 ? verify_file : zip_pair;
+  run.ok = TryAttempts(
+      run, {{&first, false}, {&later, true}, {&first, true}, {&later, false}, {&last, false}});
   if (run.ok) {
     run.sVerifiedFile = run.results.sOriginalFName;
     run.sReport = kVerifiedContent;
@@ -155,8 +193,38 @@ void frmVerify::VerifyContent(VerifyRun& run) {
   }
 }
 
-bool frmVerify::CallZipPair(VerifyRun& run) {
-  return CallLibrary(run, true, false) || CallLibrary(run, true, run.bBinary);
+bool frmVerify::TryAttempts(VerifyRun& run, const std::vector<Attempt>& attempts) {
+  const Padding first{module_.sClient, module_.sPass};
+  Padding switched = first;
+  if (first.client == u"10") {
+    switched.client = switched.pass = QStringLiteral("20");
+  } else if (first.client == u"20") {
+    switched.client = switched.pass = QStringLiteral("10");
+  }
+  bool first_attempt = true;  // the id and password were padded to the first padding already
+  for (const Attempt& attempt : attempts) {
+    const Padding& padding = attempt.switched ? switched : first;
+    Calls due;
+    for (const Call& call : *attempt.calls) {
+      const MadeCall made{call.zip, call.binary, padding.client, padding.pass};
+      if (std::find(run.made.begin(), run.made.end(), made) == run.made.end()) {
+        run.made.push_back(made);
+        due.push_back(call);
+      }
+    }
+    if (due.empty()) continue;
+    if (!first_attempt) {
+      module_.sClient = padding.client;
+      module_.sPass = padding.pass;
+      PadAgain(run);
+    }
+    first_attempt = false;
+    for (const Call& call : due)
+      if (CallLibrary(run, call.zip, call.binary)) return true;
+  }
+  module_.sClient = first.client;
+  module_.sPass = first.pass;
+  return false;
 }
 
 bool frmVerify::CallLibrary(VerifyRun& run, bool zip, bool binary) {
@@ -173,18 +241,11 @@ bool frmVerify::CallLibrary(VerifyRun& run, bool zip, bool binary) {
              : run.library->VerifyFile(in, run.results);
 }
 
-// A signature made with the other padding length fails the first attempt; the switch lasts for
-// the rest of the run and the runs after it.
-void frmVerify::NextAttempt(VerifyRun& run, bool switch_padding) {
+// Each later attempt reads the user id and password from the boxes again and pads them to the
+// lengths now in force; the result is not tested, as the boxes were checked before.
+void frmVerify::PadAgain(VerifyRun& run) {
   run.sUseriD = TrimBlanks(txtUserId->text());
   run.sPassword = TrimBlanks(txtPassword->text());
-  if (switch_padding) {
-    if (module_.sClient == u"10") {
-      module_.sClient = module_.sPass = QStringLiteral("20");
-    } else if (module_.sClient == u"20") {
-      module_.sClient = module_.sPass = QStringLiteral("10");
-    }
-  }
   ValidateUidPwd(run.sUseriD, run.sPassword);
 }
 
@@ -195,7 +256,14 @@ void frmVerify::ClosingReport(VerifyRun& run) {
   const QStringList& details = *run.results.sArrVerifyingCertificateDetails;
   for (qsizetype i = 0; i < details.size(); ++i)
     run.sReport += kCertificateNumber + QString::number(i + 1) + kCrLf + details[i] + kCrLf;
-  module_.ShowSuccess(run.sReport, this);
+  BoxContent box = VellumModule::SuccessBox(run.sReport);
+  // Content restored from inside the signature lands where the library chose (beside the
+  // signature or in the temporary folder): the box names it and offers its folder.
+  if (!run.bSeparate && run.ok && !run.sVerifiedFile.isEmpty()) {
+    box.notes << kRestoredFile + run.sVerifiedFile;
+    box.folder = QFileInfo(run.sVerifiedFile).absolutePath();
+  }
+  module_.Show(box, this);
   if (run.bOpen && run.ok) {
     run.ok = run.library->StartDoc(run.sVerifiedFile, run.results.VerifyErr);
     if (!run.ok) module_.ShowInfo(run.results.VerifyErr, this);

@@ -46,13 +46,18 @@ struct Box {
   DeskUi::Icon icon;
   QString caption;
   QString text;
+  QStringList notes = {};
+  QString folder = {};
   friend bool operator==(const Box&, const Box&) = default;
 };
 
 inline std::ostream& operator<<(std::ostream& out, const Box& box) {
   const char* icons[] = {"none", "information", "exclamation"};
-  return out << "{" << icons[static_cast<int>(box.icon)] << ", \"" << box.caption.toStdString()
-             << "\", \"" << box.text.toStdString() << "\"}";
+  out << "{" << icons[static_cast<int>(box.icon)] << ", \"" << box.caption.toStdString() << "\", \""
+      << box.text.toStdString() << "\"";
+  for (const QString& note : box.notes) out << ", note \"" << note.toStdString() << "\"";
+  if (!box.folder.isEmpty()) out << ", folder \"" << box.folder.toStdString() << "\"";
+  return out << "}";
 }
 
 // The three kinds of box the desk shows.
@@ -68,8 +73,8 @@ inline Box Plain(const QString& text) {
 
 class FakeUi : public DeskUi {
  public:
-  void ShowBox(QWidget*, const QString& text, Icon icon, const QString& caption) override {
-    boxes.push_back({icon, caption, text});
+  void Show(QWidget*, const BoxContent& box) override {
+    boxes.push_back({box.icon, box.caption, box.text, box.notes, box.folder});
   }
   // The test acts on the open window (clicks, keys) and closes it; a window the script leaves
   // open is closed here, as the operator would have to.

@@ -3,8 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QTest>
+#include <QUrl>
+#include <filesystem>
 
+#include "desk/remembered.h"
 #include "tests/desk/desk_fakes.h"
 #include "tests/support/temp_folder.h"
 
@@ -58,20 +63,37 @@ INSTANTIATE_TEST_SUITE_P(
         LoadCase{"format 2", "format=2\nfilepath=/data/In/\n", "/data/In/", 1, false, {}},
         LoadCase{"format 3", "format=3\n", "/", -1, true, {}},
         LoadCase{"format 0", "format=0\n", "/", -1, false, {}},
+        // Format 4 ("Auto"): the list is locked and shows the format taken from the file's
+        // name; a folder or a plain name is a document with its signature beside it ("New").
+        LoadCase{"format 4", "format=4\n", "/", 1, false, {}},
+        LoadCase{"format 4, content signature",
+                 "format=4\nfilepath=/in/pay_ContentSignature.txt\n",
+                 "/in/pay_ContentSignature.txt",
+                 0,
+                 false,
+                 {}},
+        LoadCase{"format 3, packed signature",
+                 "format=3\nfilepath=/in/pay_ContentSignature.trel\n",
+                 "/in/pay_ContentSignature.trel",
+                 1,
+                 true,
+                 {}},
         // A failed step is reported with its number and the load goes on to disable the list.
-        LoadCase{"format 4 names no entry",
-                 "format=4\n",
+        LoadCase{"format 5 names no entry",
+                 "format=5\n",
                  "/",
                  -1,
                  false,
                  {Plain(Report("Invalid property value", "Form_Load", 116))}},
+        // A format that is no number is not read: it gets the default, "Old".
         LoadCase{"format no number",
                  "filepath=/data/\nformat=x\n",
                  "/data/",
-                 -1,
+                 0,
                  false,
-                 {Info("Can't read 'Config.ini' file"),
-                  Plain(Report("Type mismatch", "Form_Load", 116))}}),
+                 {Info("Can't read 'Config.ini' file")}},
+        // A blank last line no longer makes the file unreadable.
+        LoadCase{"blank last line", "format=2\n\n", "/", 1, false, {}}),
     testing::CaseName<LoadCase>);
 
 struct PadCase {
@@ -368,6 +390,210 @@ TEST(ExitTest, ExitButtonClosesAndRemovesTheUnzipFolder) {
   EXPECT_FALSE(desk.window.isVisible());
   EXPECT_FALSE(std::filesystem::exists(unzip));
   EXPECT_TRUE(std::filesystem::exists(folder.path()));
+}
+
+// A mistake in Config.ini (here an empty line above the lengths) still leaves lengths to pad
+// to: Verify pads to the defaults instead of reporting "Type mismatch" four times.
+TEST(ConfigMistakeTest, DeskStaysUsable) {
+  vellum::testing::TempFolder folder;
+  vellum::testing::WriteFile(folder.File("Config.ini"), "format=2\n\nclient=20\npass=20\n");
+  DeskFixture desk;
+  desk.Load(QString::fromStdString(folder.path()));
+  desk.FileBox()->setText("/in/pay.txt");
+  desk.UserId()->setText("ann");
+  desk.Password()->setText("pw");
+  desk.window.cmdVerify_Click();
+  ASSERT_FALSE(desk.script.calls.empty());
+  EXPECT_EQ(desk.script.calls[0].method, "VerifyFile");
+  EXPECT_EQ(desk.script.calls[0].in.sUseriD, "ann*******");
+  for (const Box& box : desk.ui.boxes)
+    EXPECT_FALSE(box.text.contains("in prjVerifyMoravel")) << box.text.toStdString();
+}
+
+// Where the format is not fixed, the format and the content box follow the file's name;
+// "Auto" also takes any other name as a document with its signature beside it.
+TEST(FormatFollowsTheFileTest, ByKindOfName) {
+  struct {
+    const char* path;
+    int position_auto;
+    bool content_auto;
+    int position_operator;  // the operator had chosen "Old" with the content box cleared
+    bool content_operator;
+  } cases[] = {
+      {"/in/pay_ContentSignature.trel", 1, true, 1, true},
+      {"/in/PAY_CONTENTSIGNATURE.TREL", 1, true, 1, true},
+      {"/in/pay_ContentSignature.txt", 0, true, 0, true},
+      {"/in/pay_Signature.txt", 1, false, 1, false},
+      {"/in/pay_DSignature.txt", 1, false, 1, false},
+      {"/in/pay.txt", 1, false, 0, false},
+      {"/in/report.pdf", 1, false, 0, false},
+  };
+  for (const char* format : {"4", "3"}) {
+    vellum::testing::TempFolder folder;
+    vellum::testing::WriteFile(folder.File("Config.ini"), std::string("format=") + format + "\n");
+    for (const auto& c : cases) {
+      DeskFixture desk;
+      desk.Load(QString::fromStdString(folder.path()));
+      const bool automatic = std::string(format) == "4";
+      EXPECT_EQ(desk.Format()->isEnabled(), !automatic);
+      if (!automatic) desk.Format()->setCurrentIndex(0);
+      desk.window.OfferFile(c.path);
+      EXPECT_EQ(desk.Format()->currentIndex(), automatic ? c.position_auto : c.position_operator)
+          << format << " " << c.path;
+      const bool content = automatic ? c.content_auto : c.content_operator;
+      EXPECT_EQ(desk.Check("chkAttachContent")->isChecked(), content) << format << " " << c.path;
+      EXPECT_EQ(desk.Check("chkDecrypt")->isChecked(), content) << "follows the content box";
+    }
+  }
+  // A fixed format stays whatever the file.
+  DeskFixture fixed;
+  fixed.Load("/nonexistent-desk-folder");
+  fixed.window.OfferFile("/in/pay_ContentSignature.trel");
+  EXPECT_EQ(fixed.Format()->currentIndex(), 0);
+  EXPECT_FALSE(fixed.Check("chkAttachContent")->isChecked());
+}
+
+// A path typed after the picker chose a folder is a file choice.
+TEST(FileBoxTest, TypingAPathClearsThePickersFolderChoice) {
+  DeskFixture desk;
+  desk.Load("/nonexistent-desk-folder");
+  desk.ShowActive();
+  desk.module.bFolderSelected = true;
+  desk.FileBox()->clear();
+  desk.FileBox()->setFocus();
+  QTest::keyClicks(desk.FileBox(), "/in/pay.txt");
+  EXPECT_FALSE(desk.module.bFolderSelected);
+  desk.UserId()->setText("ann");
+  desk.Password()->setText("pw");
+  desk.Format()->setCurrentIndex(1);
+  desk.window.cmdVerify_Click();
+  ASSERT_FALSE(desk.script.calls.empty());
+  EXPECT_EQ(desk.script.calls[0].in.sFingerprintFName, "/in/pay_Signature.txt");
+}
+
+// A file dropped anywhere on the window, the file box included, lands in the file box; what
+// is no local file is not taken.
+TEST(FileBoxTest, DroppedFileLandsInTheFileBox) {
+  vellum::testing::TempFolder folder;
+  vellum::testing::WriteFile(folder.File("pay_ContentSignature.txt"), "x");
+  const QString file = QString::fromStdString(folder.File("pay_ContentSignature.txt"));
+  struct {
+    const char* target;
+    QList<QUrl> urls;
+    QString expected;
+  } cases[] = {
+      {"frmVerify", {QUrl::fromLocalFile(file)}, file},
+      {"lblOriginalFName", {QUrl::fromLocalFile(file)}, file},
+      {"chkBinary", {QUrl("https://example.com/pay.txt"), QUrl::fromLocalFile(file)}, file},
+      {"frmVerify", {QUrl("https://example.com/pay.txt")}, "before"},
+  };
+  for (const auto& c : cases) {
+    DeskFixture desk;
+    desk.Load("/nonexistent-desk-folder");
+    desk.ShowActive();
+    desk.module.bFolderSelected = true;
+    desk.FileBox()->setText("before");
+    QWidget* target = desk.window.objectName() == c.target
+                          ? static_cast<QWidget*>(&desk.window)
+                          : desk.window.findChild<QWidget*>(c.target);
+    ASSERT_NE(target, nullptr);
+    QMimeData data;
+    data.setUrls(c.urls);
+    const QPoint at = target->rect().center();
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    EXPECT_EQ(enter.isAccepted(), c.expected != "before") << c.target;
+    QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &drop);
+    EXPECT_EQ(desk.FileBox()->text(), c.expected) << c.target;
+    EXPECT_EQ(desk.module.bFolderSelected, c.expected == "before") << c.target;
+  }
+}
+
+TEST(ControlsTest, VerifyIsTheDefaultButton) {
+  DeskFixture desk;
+  desk.Load("/nonexistent-desk-folder");
+  EXPECT_TRUE(desk.Button("cmdVerify")->isDefault());
+  EXPECT_FALSE(desk.Button("cmdExit")->isDefault());
+}
+
+// The folder, the operator's format and the option boxes are remembered per user; what
+// Config.ini fixes is not taken from there.
+TEST(RememberedTest, LoadTakesWhatConfigIniLeavesOpen) {
+  vellum::testing::TempFolder folder;
+  std::filesystem::create_directory(folder.File("inbox"));
+  const std::string state = folder.File("state/desk-state.ini");
+  std::filesystem::create_directory(folder.File("state"));
+  vellum::testing::WriteFile(state, "folder=" + folder.File("inbox") +
+                                        "\nformat=1\ncontent=1\ndecrypt=0\nbinary=1\nopen=1\n");
+  struct {
+    const char* config;
+    QString file_box;
+    int position;
+  } cases[] = {
+      {"format=3\n", QString::fromStdString(folder.File("inbox") + "/"), 1},
+      {"format=3\nfilepath=/srv/in/\n", "/srv/in/", 1},
+      {"format=1\n", QString::fromStdString(folder.File("inbox") + "/"), 0},
+  };
+  for (const auto& c : cases) {
+    vellum::testing::WriteFile(folder.File("Config.ini"), c.config);
+    DeskFixture desk;
+    desk.window.RememberIn(QString::fromStdString(state));
+    desk.Load(QString::fromStdString(folder.path()));
+    EXPECT_EQ(desk.FileBox()->text(), c.file_box) << c.config;
+    EXPECT_EQ(desk.Format()->currentIndex(), c.position) << c.config;
+    EXPECT_TRUE(desk.Check("chkAttachContent")->isChecked());
+    EXPECT_FALSE(desk.Check("chkDecrypt")->isChecked());
+    EXPECT_TRUE(desk.Check("chkDecrypt")->isEnabled());
+    EXPECT_TRUE(desk.Check("chkBinary")->isChecked());
+    EXPECT_TRUE(desk.Check("chkOpenFileAfterVerifySign")->isChecked());
+    EXPECT_TRUE(desk.ui.boxes.empty());
+  }
+}
+
+TEST(RememberedTest, SavedAfterAVerificationAndOnClose) {
+  vellum::testing::TempFolder folder;
+  std::filesystem::create_directory(folder.File("in"));
+  vellum::testing::WriteFile(folder.File("in/pay.txt"), "x");
+  vellum::testing::WriteFile(folder.File("Config.ini"), "format=3\n");
+  const std::string state = folder.File("config/moravel-verify/desk-state.ini");
+  {
+    DeskFixture desk;
+    desk.window.RememberIn(QString::fromStdString(state));
+    desk.Load(QString::fromStdString(folder.path()));
+    desk.ShowActive();
+    desk.FileBox()->setText(QString::fromStdString(folder.File("in/pay.txt")));
+    desk.UserId()->setText("ann");
+    desk.Password()->setText("pw");
+    desk.Format()->setCurrentIndex(1);
+    desk.Check("chkBinary")->setChecked(true);
+    desk.window.cmdVerify_Click();
+    EXPECT_EQ(
+        ReadRemembered(QString::fromStdString(state)),
+        (Remembered{QString::fromStdString(folder.File("in")), 1, false, false, true, false}));
+    desk.Check("chkOpenFileAfterVerifySign")->setChecked(true);
+    desk.window.close();
+    EXPECT_EQ(ReadRemembered(QString::fromStdString(state)).open, true);
+    // The folder holding the file is the user's own.
+    EXPECT_EQ(std::filesystem::status(folder.File("config/moravel-verify")).permissions() &
+                  std::filesystem::perms::all,
+              std::filesystem::perms::owner_all);
+  }
+  DeskFixture next;
+  next.window.RememberIn(QString::fromStdString(state));
+  next.Load(QString::fromStdString(folder.path()));
+  EXPECT_EQ(next.FileBox()->text(), QString::fromStdString(folder.File("in") + "/"));
+  EXPECT_EQ(next.Format()->currentIndex(), 1);
+  EXPECT_TRUE(next.Check("chkBinary")->isChecked());
+  EXPECT_TRUE(next.Check("chkOpenFileAfterVerifySign")->isChecked());
+}
+
+// Without a file to remember in, nothing is read or written.
+TEST(RememberedTest, NothingWithoutAFile) {
+  DeskFixture desk;
+  desk.Load("/nonexistent-desk-folder");
+  EXPECT_EQ(ReadRemembered(""), Remembered{});
+  desk.window.close();
 }
 
 }  // namespace

@@ -199,6 +199,45 @@ TEST_F(PickerTest, FileBoxNamingAFileOrNothing) {
   EXPECT_TRUE(desk.ui.boxes.empty());
 }
 
+// The file shown highlighted on opening is the choice: OK at once hands it back, and Verify
+// takes it. A click in the folder list makes the folder the choice again.
+TEST_F(PickerTest, HighlightedFileIsChosen) {
+  desk.FileBox()->setText(root + "/in/pay.txt");
+  Pick([](frmSelect& picker) {
+    QTest::mouseClick(picker.findChild<QPushButton*>("cmdOk"), Qt::LeftButton);
+  });
+  EXPECT_EQ(desk.FileBox()->text(), root + "/in/pay.txt");
+  EXPECT_FALSE(desk.module.bFolderSelected);
+  desk.UserId()->setText("ann");
+  desk.Password()->setText("pw");
+  desk.window.cmdVerify_Click();
+  ASSERT_FALSE(desk.script.calls.empty());
+  EXPECT_EQ(desk.script.calls[0].in.sFingerprintFName, root + "/in/pay_Signature.txt");
+
+  desk.FileBox()->setText(root + "/in/pay.txt");
+  Pick([](frmSelect& picker) {
+    auto* folders = picker.findChild<QTreeWidget*>("lstDir");
+    QTest::mouseClick(folders->viewport(), Qt::LeftButton, {},
+                      folders->visualItemRect(folders->currentItem()).center());
+    QTest::mouseClick(picker.findChild<QPushButton*>("cmdOk"), Qt::LeftButton);
+  });
+  EXPECT_EQ(desk.FileBox()->text(), root + "/in");
+  EXPECT_TRUE(desk.module.bFolderSelected);
+}
+
+// The file list is wider than the folder tree, so signature names are not cut off.
+TEST_F(PickerTest, FileListHasTheRoomForSignatureNames) {
+  vellum::testing::WriteFile(volume.File("in/quarterly-report_ContentSignature.trel"), "x");
+  Pick([](frmSelect& picker) {
+    auto* files = picker.findChild<QListWidget*>("lstFile");
+    auto* folders = picker.findChild<QTreeWidget*>("lstDir");
+    EXPECT_GT(files->width(), folders->width());
+    const auto found = files->findItems("quarterly-report_ContentSignature.trel", Qt::MatchExactly);
+    ASSERT_EQ(found.size(), 1);
+    EXPECT_LE(files->visualItemRect(found.front()).right(), files->viewport()->width());
+  });
+}
+
 // A remembered folder or drive that is gone: reported, and the picker is not shown.
 TEST_F(PickerTest, LoadFailuresAreReportedWithoutThePicker) {
   struct {

@@ -1,5 +1,5 @@
 // Config.ini: keys, defaults, derived drive and folder, and the reading failures that keep
-// what was read before them.
+// what was read before them and default the rest.
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -124,18 +124,30 @@ INSTANTIATE_TEST_SUITE_P(
                    "filepath=/data/caf\xe9/\n",
                    {"/data/caf\u00e9/", "0", "10", "10", "/data", "/data/caf\u00e9"},
                    false},
-        // Failures: the values read before the failing line stay, nothing is defaulted or
-        // derived afterwards.
+        ConfigCase{"format 4 (Auto)", "format=4\n", {"/", "3", "10", "10", "/", "/"}, false},
+        // Blank lines at the end are no lines, however many and however they end.
+        ConfigCase{"one blank last line",
+                   "client=20\npass=20\n\n",
+                   {"/", "0", "20", "20", "/", "/"},
+                   false},
+        ConfigCase{"several blank last lines, CR LF and blanks",
+                   "format=2\r\n\r\n  \r\n\t\r\n",
+                   {"/", "1", "10", "10", "/", "/"},
+                   false},
+        // Failures: the values read before the failing line stay; every key not read gets its
+        // default, and the drive and folder are derived, so the desk stays usable.
         ConfigCase{"empty line between valid lines",
                    "client=20\n\npass=20\nfilepath=/data/\n",
-                   {"", "", "20", "", "", ""},
+                   {"/", "0", "20", "10", "/", "/"},
                    true},
         ConfigCase{"format not a number",
-                   "filepath=/data/\nformat=two\n",
-                   {"/data/", "", "", "", "", ""},
+                   "filepath=/data/\nformat=two\nclient=20\n",
+                   {"/data/", "0", "10", "10", "/data", "/data"},
                    true},
-        ConfigCase{"format empty is no number", "format=\n", {"", "", "", "", "", ""}, true},
-        ConfigCase{"known key without =", "client=20\npass\n", {"", "", "20", "", "", ""}, true}),
+        ConfigCase{
+            "format empty is no number", "format=\n", {"/", "0", "10", "10", "/", "/"}, true},
+        ConfigCase{
+            "known key without =", "client=20\npass\n", {"/", "0", "20", "10", "/", "/"}, true}),
     testing::CaseName<ConfigCase>);
 
 TEST(ConfigFolderTest, AFolderNamedConfigIniCountsAsMissing) {

@@ -152,6 +152,37 @@ TEST_F(VerifyCommandTest, SeparateModeNames) {
   }
 }
 
+// The operator picked the detached signature instead of its document: when the signature of
+// the signature does not exist, the signature and its document are verified as a pair.
+TEST_F(VerifyCommandTest, PickedDetachedSignatureIsVerifiedWithItsDocument) {
+  vellum::testing::TempFolder folder;
+  const QString in = QString::fromStdString(folder.path());
+  for (const char* name : {"pay.txt", "pay_Signature.txt", "memo", "memo_DSignature.txt", "two.a",
+                           "two.b", "two_DSignature.txt", "lone_Signature.txt"})
+    vellum::testing::WriteFile(folder.File(name), "x");
+  struct {
+    const char* picked;
+    const char* signature;
+    const char* document;
+  } cases[] = {
+      {"pay_Signature.txt", "pay_Signature.txt", "pay.txt"},
+      {"pay.txt", "pay_Signature.txt", "pay.txt"},
+      {"memo_DSignature.txt", "memo_DSignature.txt", "memo"},
+      // Two documents could be meant, or none exists: the names are derived as always.
+      {"two_DSignature.txt", "two_DSignature_Signature.txt", "two_DSignature.txt"},
+      {"lone_Signature.txt", "lone_Signature_Signature.txt", "lone_Signature.txt"},
+  };
+  desk.script.verify = SucceedWhen([](const LibraryCall&) { return true; });
+  for (const auto& c : cases) {
+    desk.script.calls.clear();
+    Fill(in + "/" + c.picked, false, 1);
+    desk.window.cmdVerify_Click();
+    ASSERT_EQ(desk.script.calls.size(), 1u) << c.picked;
+    EXPECT_EQ(desk.script.calls[0].in.sFingerprintFName, in + "/" + c.signature) << c.picked;
+    EXPECT_EQ(desk.script.calls[0].seen.sOriginalFName, in + "/" + c.document) << c.picked;
+  }
+}
+
 TEST_F(VerifyCommandTest, PathWithoutDotInSeparateMode) {
   Fill("/in/pay");
   desk.window.cmdVerify_Click();
@@ -225,64 +256,152 @@ TEST_F(VerifyCommandTest, PaddingSwitchFindsTheOtherLength) {
   EXPECT_EQ(desk.script.calls[0].in.sUseriD, "ann*****************");
 }
 
-// Only sClient is tested: any other length leaves both as they are.
+// Only sClient is tested: any other length leaves both as they are, so there is one padding
+// to try and each call is made once.
 TEST_F(VerifyCommandTest, PaddingSwitchOnlyBetweenTenAndTwenty) {
   desk.module.sClient = "12";
   desk.module.sPass = "10";
   Fill("/in/pay.txt", false, 1);
   desk.window.cmdVerify_Click();
-  ASSERT_EQ(desk.script.calls.size(), 3u);
-  for (const LibraryCall& call : desk.script.calls) EXPECT_EQ(call.in.sUseriD.size(), 12);
+  ASSERT_EQ(desk.script.calls.size(), 1u);
+  EXPECT_EQ(desk.script.calls[0].in.sUseriD.size(), 12);
   EXPECT_EQ(desk.module.sClient, "12");
   EXPECT_EQ(desk.module.sPass, "10");
 }
 
 // A failed verification in separate mode: the library's reason, then the failed report step's
-// description; no "Successful" box; the window is reset.
+// description; no "Successful" box; the window is reset and the padding is as before.
 TEST_F(VerifyCommandTest, FailedVerificationInSeparateMode) {
   Fill("/in/pay.txt", false, 1);
   desk.window.cmdVerify_Click();
-  EXPECT_EQ(desk.script.Sequence(), (Sequence{"VerifyFile", "VerifyFile", "VerifyFile"}));
-  // Attempts two and three both run at the switched length.
-  EXPECT_EQ(desk.script.calls[2].in.sUseriD.size(), 20);
+  EXPECT_EQ(desk.script.Sequence(), (Sequence{"VerifyFile", "VerifyFile"}));
+  EXPECT_EQ(desk.script.calls[0].in.sUseriD.size(), 10);
+  EXPECT_EQ(desk.script.calls[1].in.sUseriD.size(), 20);
   EXPECT_EQ(desk.ui.boxes, (std::vector<Box>{Info("Signature or Certificate is not valid. "),
                                              Info("Type mismatch")}));
   ExpectReset();
-  EXPECT_EQ(desk.module.sClient, "20");
+  EXPECT_EQ(desk.module.sClient, "10");
+  EXPECT_EQ(desk.module.sPass, "10");
 }
 
-// Content mode: the first attempt tests "Old", the later ones "New"; where VerifyFile is not
-// called, VerifyZipFile runs as text and then with the box's encoding; one last packed attempt.
-TEST_F(VerifyCommandTest, ContentModeAttemptSequences) {
+// Whatever padding an earlier run left, and whatever the format and mode, each run tries
+// every method the format calls for at both paddings, the current one first, and no call
+// twice at the same padding.
+TEST_F(VerifyCommandTest, EveryMethodAtBothPaddingsWhateverTheLastRunLeft) {
   struct {
+    const char* name;
     int format;
-    Sequence sequence;
+    bool content;
+    bool binary;
+    std::vector<std::pair<std::string, int>> calls;  // method and padding, in order
   } cases[] = {
-      {0,
-       {"VerifyFile", "VerifyZipFile(text)", "VerifyZipFile(binary)", "VerifyZipFile(text)",
-        "VerifyZipFile(binary)", "VerifyZipFile(binary)"}},
-      {1,
-       {"VerifyZipFile(text)", "VerifyZipFile(binary)", "VerifyFile", "VerifyFile",
-        "VerifyZipFile(binary)"}},
+      {"separate New", 1, false, false, {{"VerifyFile", 10}, {"VerifyFile", 20}}},
+      {"separate Old",
+       0,
+       false,
+       true,
+       {{"VerifyZipFile(binary)", 10}, {"VerifyZipFile(binary)", 20}}},
+      {"content Old, text",
+       0,
+       true,
+       false,
+       {{"VerifyFile", 10},
+        {"VerifyZipFile(text)", 20},
+        {"VerifyFile", 20},
+        {"VerifyZipFile(text)", 10}}},
+      {"content New, text",
+       1,
+       true,
+       false,
+       {{"VerifyZipFile(text)", 10},
+        {"VerifyFile", 20},
+        {"VerifyZipFile(text)", 20},
+        {"VerifyFile", 10}}},
+      {"content Old, binary",
+       0,
+       true,
+       true,
+       {{"VerifyFile", 10},
+        {"VerifyZipFile(text)", 20},
+        {"VerifyZipFile(binary)", 20},
+        {"VerifyFile", 20},
+        {"VerifyZipFile(text)", 10},
+        {"VerifyZipFile(binary)", 10}}},
+      {"content New, binary",
+       1,
+       true,
+       true,
+       {{"VerifyZipFile(text)", 10},
+        {"VerifyZipFile(binary)", 10},
+        {"VerifyFile", 20},
+        {"VerifyZipFile(text)", 20},
+        {"VerifyZipFile(binary)", 20},
+        {"VerifyFile", 10}}},
   };
   for (const auto& c : cases) {
+    for (const char* start : {"10", "20"}) {
+      DeskFixture fresh;
+      fresh.Load("/nonexistent-desk-folder");
+      fresh.module.sClient = fresh.module.sPass = start;
+      fresh.FileBox()->setText("/in/pay_ContentSignature.txt");
+      fresh.UserId()->setText("ann");
+      fresh.Password()->setText("pw");
+      fresh.Format()->setCurrentIndex(c.format);
+      fresh.Check("chkAttachContent")->setChecked(c.content);
+      fresh.Check("chkBinary")->setChecked(c.binary);
+      fresh.window.cmdVerify_Click();
+      std::vector<std::pair<std::string, int>> got;
+      const std::vector<std::string> methods = fresh.script.Sequence();
+      for (std::size_t i = 0; i < methods.size(); ++i) {
+        const LibraryCall& call = fresh.script.calls[i];
+        EXPECT_EQ(call.in.sUseriD.size(), call.in.sPassword.size()) << c.name;
+        got.emplace_back(methods[i], static_cast<int>(call.in.sPassword.size()));
+      }
+      auto expected = c.calls;
+      if (std::string(start) == "20")
+        for (auto& [method, padding] : expected) padding = padding == 10 ? 20 : 10;
+      EXPECT_EQ(got, expected) << c.name << ", starting at " << start;
+      EXPECT_EQ(fresh.module.sClient, start) << "a failed run keeps its padding: " << c.name;
+    }
+  }
+}
+
+// The padding that verified the file stays for the next run.
+TEST_F(VerifyCommandTest, PaddingThatVerifiedStays) {
+  desk.script.verify =
+      SucceedWhen([](const LibraryCall& call) { return call.in.sPassword.size() == 20; });
+  Fill("/in/pay_ContentSignature.txt", true, 0);
+  desk.window.cmdVerify_Click();
+  EXPECT_EQ(desk.script.Sequence(), (Sequence{"VerifyFile", "VerifyZipFile(text)"}));
+  EXPECT_EQ(desk.module.sClient, "20");
+  desk.script.calls.clear();
+  Fill("/in/pay_ContentSignature.txt", true, 0);
+  desk.window.cmdVerify_Click();
+  ASSERT_EQ(desk.script.calls.size(), 1u);
+  EXPECT_EQ(desk.script.calls[0].in.sPassword.size(), 20);
+}
+
+// Content mode: every call gets the selected file as the signature, the content-inside flag
+// and the encryption box; a failure shows only the library's reason (no stage-0 message for
+// the failed report step).
+TEST_F(VerifyCommandTest, ContentModeFailure) {
+  for (int format : {0, 1}) {
     DeskFixture fresh;
     fresh.Load("/nonexistent-desk-folder");
     fresh.FileBox()->setText("/in/pay_ContentSignature.txt");
     fresh.UserId()->setText("ann");
     fresh.Password()->setText("pw");
-    fresh.Format()->setCurrentIndex(c.format);
+    fresh.Format()->setCurrentIndex(format);
     fresh.Check("chkAttachContent")->setChecked(true);
     fresh.Check("chkBinary")->setChecked(true);
     fresh.window.cmdVerify_Click();
-    EXPECT_EQ(fresh.script.Sequence(), c.sequence) << "format " << c.format;
+    ASSERT_FALSE(fresh.script.calls.empty());
     for (const LibraryCall& call : fresh.script.calls) {
       EXPECT_EQ(call.in.sFingerprintFName, "/in/pay_ContentSignature.txt");
       EXPECT_FALSE(call.in.bContentAndSignatureInSeparateFiles);
       EXPECT_TRUE(call.in.bDecryptFile);  // the encryption box follows the content box
     }
     EXPECT_EQ(fresh.script.calls.at(0).seen.sOriginalFName, "");
-    // Only the library's reason: no stage-0 message for the failed report step.
     EXPECT_EQ(fresh.ui.boxes, std::vector<Box>{Info("Signature or Certificate is not valid. ")});
     EXPECT_EQ(fresh.FileBox()->text(), "");
     EXPECT_TRUE(fresh.ButtonsEnabled());
@@ -297,13 +416,17 @@ TEST_F(VerifyCommandTest, ContentModeSuccessOnTheLastAttempt) {
   };
   Fill("/in/pay_ContentSignature.txt", true, 0);
   desk.Check("chkOpenFileAfterVerifySign")->setChecked(true);
+  desk.Check("chkBinary")->setChecked(true);
   desk.window.cmdVerify_Click();
   ASSERT_EQ(desk.script.calls.size(), 7u);  // six verifications and the opening
   EXPECT_EQ(desk.script.calls[5].in.bOpenFileAfterVerifyContentSign, 1);
   EXPECT_EQ(desk.script.calls[6].method, "StartDoc");
   EXPECT_EQ(desk.script.calls[6].in.sFingerprintFName, "/restored/pay.txt");
-  EXPECT_EQ(desk.ui.boxes,
-            std::vector<Box>{Success(SuccessReport("File verified.  ", {kCertificate}))});
+  // The report as defined, and under it the restored file with its folder to open.
+  Box report = Success(SuccessReport("File verified.  ", {kCertificate}));
+  report.notes = QStringList{"Restored file: /restored/pay.txt"};
+  report.folder = "/restored";
+  EXPECT_EQ(desk.ui.boxes, std::vector<Box>{report});
   ExpectReset();
 }
 
