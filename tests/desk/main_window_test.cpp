@@ -588,6 +588,35 @@ TEST(RememberedTest, SavedAfterAVerificationAndOnClose) {
   EXPECT_TRUE(next.Check("chkOpenFileAfterVerifySign")->isChecked());
 }
 
+// What cannot be read is not remembered; the rest of the file still counts.
+TEST(RememberedTest, UnreadableLinesAreIgnored) {
+  vellum::testing::TempFolder folder;
+  struct {
+    const char* name;
+    std::string content;
+    Remembered expected;
+  } cases[] = {
+      {"every key", "folder=/in\nformat=0\ncontent=1\ndecrypt=0\nbinary=0\nopen=1\n",
+       Remembered{"/in", 0, true, false, false, true}},
+      {"values out of range", "format=2\ncontent=yes\nbinary=-1\n", Remembered{}},
+      {"no = and unknown keys", "folder\nremark=x\n\nbinary=1\n",
+       Remembered{"", std::nullopt, std::nullopt, std::nullopt, true, std::nullopt}},
+      {"a folder holding =", "folder=/in/a=b\n",
+       [] {
+         Remembered folder_only;
+         folder_only.folder = "/in/a=b";
+         return folder_only;
+       }()},
+      {"binary junk", std::string("\0\xff\n=\n", 5), Remembered{}},
+  };
+  for (const auto& c : cases) {
+    vellum::testing::WriteFile(folder.File("desk-state.ini"), c.content);
+    EXPECT_EQ(ReadRemembered(QString::fromStdString(folder.File("desk-state.ini"))), c.expected)
+        << c.name;
+  }
+  EXPECT_EQ(ReadRemembered(QString::fromStdString(folder.File("missing.ini"))), Remembered{});
+}
+
 // Without a file to remember in, nothing is read or written.
 TEST(RememberedTest, NothingWithoutAFile) {
   DeskFixture desk;
