@@ -58,6 +58,9 @@ frmSelect::frmSelect(VellumModule& module, QLineEdit* caller_file_box, QWidget* 
 
   lstDrive = new QComboBox(this);
   lstDrive->setObjectName(QStringLiteral("lstDrive"));
+  // A long mount point must not widen the folder column at the file list's expense.
+  lstDrive->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  lstDrive->setMinimumContentsLength(12);
   for (const QString& root : module_.mounted_volumes()()) lstDrive->addItem(root, root);
   lstDir = new QTreeWidget(this);
   lstDir->setObjectName(QStringLiteral("lstDir"));
