@@ -32,6 +32,7 @@ struct Deleter {
 };
 
 using X509Ptr = std::unique_ptr<X509, Deleter<X509_free>>;
+using X509CrlPtr = std::unique_ptr<X509_CRL, Deleter<X509_CRL_free>>;
 using PkeyPtr = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY_free>>;
 using PkeyCtxPtr = std::unique_ptr<EVP_PKEY_CTX, Deleter<EVP_PKEY_CTX_free>>;
 using CmsPtr = std::unique_ptr<CMS_ContentInfo, Deleter<CMS_ContentInfo_free>>;

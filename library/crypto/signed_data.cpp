@@ -309,6 +309,73 @@ std::string_view SignedDigest(CMS_ContentInfo* cms) {
           static_cast<std::size_t>(ASN1_STRING_length(digest))};
 }
 
+// A digest anyone can collide, or an RSA key anyone can factor: a signature with either is
+// no evidence of its signer, so it is refused like a damaged one. SHA-1 is still accepted
+// (old files use it); the trust evaluation reports it as weak.
+constexpr int kSmallestRsaBits = 1024;
+
+bool BrokenDigest(int nid) {
+  return nid == NID_md2 || nid == NID_md4 || nid == NID_md5;
+}
+
+// The digest a signer info's signature algorithm names itself (md5WithRSAEncryption), when it
+// names one; NID_undef for a bare key algorithm (rsaEncryption, which takes the digest field's).
+int SignatureDigestNid(const X509_ALGOR* signature) {
+  const ASN1_OBJECT* object = nullptr;
+  X509_ALGOR_get0(&object, nullptr, nullptr, signature);
+  int digest = NID_undef;
+  if (object == nullptr || OBJ_find_sigid_algs(OBJ_obj2nid(object), &digest, nullptr) != 1)
+    return NID_undef;
+  return digest;
+}
+
+void RefuseBrokenAlgorithms(CMS_SignerInfo* si) {
+  X509* cert = nullptr;
+  X509_ALGOR* digest = nullptr;
+  X509_ALGOR* signature = nullptr;
+  CMS_SignerInfo_get0_algs(si, nullptr, &cert, &digest, &signature);
+  const ASN1_OBJECT* digest_object = nullptr;
+  X509_ALGOR_get0(&digest_object, nullptr, nullptr, digest);
+  const int digest_nid = digest_object != nullptr ? OBJ_obj2nid(digest_object) : NID_undef;
+  if (BrokenDigest(digest_nid) || BrokenDigest(SignatureDigestNid(signature)))
+    throw Error::Component(
+        hr::kBadSignature,
+        std::string("The signature uses the broken digest ") +
+            OBJ_nid2sn(BrokenDigest(digest_nid) ? digest_nid : SignatureDigestNid(signature)) +
+            ".");
+  EVP_PKEY* key = cert != nullptr ? X509_get0_pubkey(cert) : nullptr;
+  if (key != nullptr &&
+      (EVP_PKEY_get_base_id(key) == EVP_PKEY_RSA ||
+       EVP_PKEY_get_base_id(key) == EVP_PKEY_RSA_PSS) &&
+      EVP_PKEY_get_bits(key) < kSmallestRsaBits)
+    throw Error::Component(hr::kBadSignature, "The signature is made with an RSA key of " +
+                                                  std::to_string(EVP_PKEY_get_bits(key)) +
+                                                  " bits, which is broken.");
+}
+
+int DigestNid(CMS_SignerInfo* si) {
+  X509_ALGOR* digest = nullptr;
+  CMS_SignerInfo_get0_algs(si, nullptr, nullptr, &digest, nullptr);
+  const ASN1_OBJECT* object = nullptr;
+  if (digest != nullptr) X509_ALGOR_get0(&object, nullptr, nullptr, digest);
+  return object != nullptr ? OBJ_obj2nid(object) : NID_undef;
+}
+
+// RFC 5652 section 11.3: signingTime is a UTCTime or a GeneralizedTime; anything else (or a
+// time that does not parse) counts as no claim.
+std::optional<std::time_t> ClaimedSigningTime(CMS_SignerInfo* si) {
+  const int at = CMS_signed_get_attr_by_NID(si, NID_pkcs9_signingTime, -1);
+  if (at < 0) return std::nullopt;
+  const ASN1_TYPE* value = X509_ATTRIBUTE_get0_type(CMS_signed_get_attr(si, at), 0);
+  if (value == nullptr || (value->type != V_ASN1_UTCTIME && value->type != V_ASN1_GENERALIZEDTIME))
+    return std::nullopt;
+  try {
+    return TimeFromAsn1(value->value.utctime);
+  } catch (const Error&) {
+    return std::nullopt;
+  }
+}
+
 [[noreturn]] void ContentChanged() {
   throw Error::Component(hr::kHashMismatch, "The content changed while it was being signed.");
 }
@@ -435,21 +502,24 @@ void SignedData::CheckMessage(const Bytes& message, bool detached, BIO* content,
     ossl::Fail(code, "The signature does not verify.", errors);
   }
   STACK_OF(CMS_SignerInfo)* infos = CMS_get0_SignerInfos(cms.get());
-  for (int i = 0; i < sk_CMS_SignerInfo_num(infos); ++i)
+  for (int i = 0; i < sk_CMS_SignerInfo_num(infos); ++i) {
     if (!ContentTypeMatches(cms.get(), sk_CMS_SignerInfo_value(infos, i))) {
       ERR_clear_error();
       throw Error::Component(hr::kBadSignature,
                              "The signed content type does not match the message's content.");
     }
+    RefuseBrokenAlgorithms(sk_CMS_SignerInfo_value(infos, i));
+  }
   if (!detached) content_ = ossl::MemoryContents(out.get());
 
   std::vector<Certificate> carried = MessageCertificates(cms.get());
   for (int i = 0; i < sk_CMS_SignerInfo_num(infos); ++i) {
+    CMS_SignerInfo* si = sk_CMS_SignerInfo_value(infos, i);
     X509* signer_cert = nullptr;
-    CMS_SignerInfo_get0_algs(sk_CMS_SignerInfo_value(infos, i), nullptr, &signer_cert, nullptr,
-                             nullptr);
+    CMS_SignerInfo_get0_algs(si, nullptr, &signer_cert, nullptr, nullptr);
     Certificate cert = Certificate::FromShared(signer_cert);
-    signers_.emplace_back(cert, BuildChain(cert, carried));
+    signers_.emplace_back(cert, BuildChain(cert, carried),
+                          SignerFacts{DigestNid(si), ClaimedSigningTime(si), carried});
   }
   ERR_clear_error();
 }

@@ -38,18 +38,30 @@ class Signer {
   std::vector<Attribute> attributes_;
 };
 
+// What a signer info says about its signature besides the certificate: the digest it names
+// and the signing time the signer claims (a signed attribute, so only as true as the signer).
+struct SignerFacts {
+  int digest_nid = 0;  // NID_undef when the message names no digest OpenSSL knows
+  std::optional<std::time_t> signing_time;
+  // The certificates the message carries, shared by all its signers: the intermediates a
+  // trust evaluation may use (never anchors).
+  std::vector<Certificate> carried;
+};
+
 // One signer of a verified message.
 class MessageSigner {
  public:
-  MessageSigner(Certificate certificate, std::vector<Certificate> chain)
-      : certificate_(std::move(certificate)), chain_(std::move(chain)) {}
+  MessageSigner(Certificate certificate, std::vector<Certificate> chain, SignerFacts facts = {})
+      : certificate_(std::move(certificate)), chain_(std::move(chain)), facts_(std::move(facts)) {}
   const Certificate& certificate() const { return certificate_; }
   // The signer's certificate first, the root (or the last issuer found) last.
   const std::vector<Certificate>& Chain() const { return chain_; }
+  const SignerFacts& Facts() const { return facts_; }
 
  private:
   Certificate certificate_;
   std::vector<Certificate> chain_;
+  SignerFacts facts_;
 };
 
 // A content handed over in pieces: each call fills up to `capacity` bytes of `buffer` and
@@ -98,6 +110,8 @@ class SignedData {
   // over the content set before; after an attached check Content() is the signed content.
   // Failures: hr::kNotSignedMessage (unreadable), hr::kBadMessageType (not SignedData, or no
   // content to check), hr::kSignerNotFound, hr::kBadSignature, hr::kHashMismatch.
+  // A signature over a broken digest (MD2, MD4, MD5) or by an RSA key under 1024 bits proves
+  // nothing, whatever the arithmetic says: it fails as a damaged one (hr::kBadSignature).
   void Verify(const Bytes& message, bool detached);
 
   // Verify of a detached message over a content read in pieces from `content` rather than the

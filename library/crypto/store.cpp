@@ -379,6 +379,24 @@ std::vector<Certificate> AllStoreCertificates() {
   return out;
 }
 
+std::vector<Certificate> CertificatesAt(const std::string& path) {
+  ossl::EnsureProviders();
+  std::error_code ec;
+  if (fs::is_directory(platform::PathFromUtf8(path), ec)) return LoadStoreFolder(path);
+  Bytes data;
+  try {
+    data = platform::ReadFileBytes(path);
+  } catch (const Error& e) {
+    throw Error::Component(
+        hr::kStoreOpen, "The certificates in \"" + path + "\" cannot be read: " + e.description());
+  }
+  std::vector<Certificate> out;
+  for (auto& cert : ParseCertificates(data)) out.emplace_back(std::move(cert));
+  if (out.empty())
+    throw Error::Component(hr::kStoreOpen, "The file \"" + path + "\" holds no certificate.");
+  return out;
+}
+
 std::vector<StoreRow> ListStore(const std::string& name) {
   std::vector<StoreRow> rows;
   const crypto::Certificates certs =

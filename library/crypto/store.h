@@ -72,6 +72,11 @@ class Store {
 // cannot be read are skipped here.
 std::vector<Certificate> AllStoreCertificates();
 
+// The certificates of a file (PEM with any number of certificates, or one DER certificate) or
+// of a folder read as a store folder is read. A path that cannot be read, or a file that holds
+// no certificate, raises hr::kStoreOpen naming the path.
+std::vector<Certificate> CertificatesAt(const std::string& path);
+
 // What `vellum store list` shows.
 struct StoreRow {
   std::string subject;

@@ -21,9 +21,24 @@ void Check(bool ok, const char* what) {
 }
 
 ossl::PkeyPtr NewKey(KeyKind kind) {
-  ossl::PkeyPtr key(kind == KeyKind::kRsa2048
-                        ? EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<size_t>(2048))
-                        : EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"));
+  ossl::PkeyPtr key;
+  switch (kind) {
+    case KeyKind::kEcP256:
+      key.reset(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"));
+      break;
+    case KeyKind::kEcP224:
+      key.reset(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-224"));
+      break;
+    case KeyKind::kRsa2048:
+      key.reset(EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<size_t>(2048)));
+      break;
+    case KeyKind::kRsa1024:
+      key.reset(EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<size_t>(1024)));
+      break;
+    case KeyKind::kRsa512:
+      key.reset(EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<size_t>(512)));
+      break;
+  }
   Check(key != nullptr, "key generation");
   return key;
 }
@@ -120,8 +135,13 @@ TestCert MakeCert(const CertOptions& options, const TestCert* issuer) {
   X509V3_set_ctx(&ctx, issuer != nullptr ? issuer->x509() : cert.get(), cert.get(), nullptr,
                  nullptr, 0);
   AddExt(cert.get(), &ctx, NID_basic_constraints, options.ca ? "critical,CA:TRUE" : "CA:FALSE");
-  AddExt(cert.get(), &ctx, NID_key_usage,
-         options.ca ? "critical,keyCertSign,cRLSign" : "critical,digitalSignature,nonRepudiation");
+  if (options.key_usage != "none")
+    AddExt(cert.get(), &ctx, NID_key_usage,
+           !options.key_usage.empty() ? options.key_usage.c_str()
+           : options.ca               ? "critical,keyCertSign,cRLSign"
+                                      : "critical,digitalSignature,nonRepudiation");
+  if (!options.extended_key_usage.empty())
+    AddExt(cert.get(), &ctx, NID_ext_key_usage, options.extended_key_usage.c_str());
   AddExt(cert.get(), &ctx, NID_subject_key_identifier, "hash");
   if (issuer != nullptr) AddExt(cert.get(), &ctx, NID_authority_key_identifier, "keyid:always");
   EVP_PKEY* signing_key = issuer != nullptr ? issuer->key() : key.get();
@@ -141,6 +161,44 @@ TestPki TestPki::Make(const std::string& signer_subject, KeyKind key) {
       &pki.root);
   pki.signer = MakeCert({signer_subject, -kDay, 365 * kDay, false, key}, &pki.intermediate);
   return pki;
+}
+
+std::string MakeCrl(const TestCert& issuer, const std::vector<TestCert>& revoked, bool pem,
+                    std::time_t next_update_offset) {
+  using CrlPtr = std::unique_ptr<X509_CRL, ossl::Deleter<X509_CRL_free>>;
+  using RevokedPtr = std::unique_ptr<X509_REVOKED, ossl::Deleter<X509_REVOKED_free>>;
+  CrlPtr crl(X509_CRL_new());
+  Check(crl != nullptr, "X509_CRL_new");
+  const std::time_t now = std::time(nullptr);
+  ossl::Asn1TimePtr last(ASN1_TIME_set(nullptr, now - kDay));
+  ossl::Asn1TimePtr next(ASN1_TIME_set(nullptr, now + next_update_offset));
+  ossl::Asn1TimePtr when(ASN1_TIME_set(nullptr, now - 60 * 60));
+  Check(X509_CRL_set_version(crl.get(), 1) == 1 &&
+            X509_CRL_set_issuer_name(crl.get(), X509_get_subject_name(issuer.x509())) == 1 &&
+            last && next && when && X509_CRL_set1_lastUpdate(crl.get(), last.get()) == 1 &&
+            X509_CRL_set1_nextUpdate(crl.get(), next.get()) == 1,
+        "CRL fields");
+  for (const auto& cert : revoked) {
+    RevokedPtr entry(X509_REVOKED_new());
+    Check(entry &&
+              X509_REVOKED_set_serialNumber(entry.get(), X509_get_serialNumber(cert.x509())) == 1 &&
+              X509_REVOKED_set_revocationDate(entry.get(), when.get()) == 1 &&
+              X509_CRL_add0_revoked(crl.get(), entry.get()) == 1,
+          "CRL entry");
+    entry.release();  // the CRL owns it now
+  }
+  Check(X509_CRL_sort(crl.get()) == 1 && X509_CRL_sign(crl.get(), issuer.key(), EVP_sha256()) > 0,
+        "CRL signing");
+  if (pem) {
+    ossl::BioPtr bio(BIO_new(BIO_s_mem()));
+    Check(PEM_write_bio_X509_CRL(bio.get(), crl.get()) == 1, "CRL PEM");
+    return FromBio(bio.get());
+  }
+  unsigned char* raw = nullptr;
+  int length = i2d_X509_CRL(crl.get(), &raw);
+  Check(length > 0, "CRL DER");
+  ossl::OpensslBytes owned(raw);
+  return std::string(reinterpret_cast<char*>(raw), static_cast<std::size_t>(length));
 }
 
 std::string PutInStore(const std::string& store, const TestCert& cert, StoreFormat format,

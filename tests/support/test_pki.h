@@ -24,6 +24,9 @@ inline constexpr std::time_t kDay = 24 * 60 * 60;
 enum class KeyKind {
   kEcP256,   // fast; the default
   kRsa2048,  // for tests that care about RSA
+  kRsa1024,  // weak: verifies, and the trust answer says weak
+  kRsa512,   // broken: refused by every verify method
+  kEcP224,   // weak
 };
 
 struct CertOptions {
@@ -34,6 +37,12 @@ struct CertOptions {
   std::time_t not_after_offset = 365 * kDay;
   bool ca = false;
   KeyKind key = KeyKind::kEcP256;
+  // The keyUsage value ("critical,digitalSignature"); empty for the default of the kind
+  // (keyCertSign and cRLSign for a CA, digitalSignature and nonRepudiation otherwise), "none"
+  // for no extension at all.
+  std::string key_usage{};
+  // The extendedKeyUsage value ("emailProtection"); empty for no extension.
+  std::string extended_key_usage{};
 };
 
 // A certificate with its key; copies share both.
@@ -67,6 +76,11 @@ struct TestPki {
   static TestPki Make(const std::string& signer_subject = "CN=Ann Lee, O=Example Ltd, C=GB",
                       KeyKind key = KeyKind::kEcP256);
 };
+
+// A CRL issued by `issuer` (signed with its key, SHA-256) listing `revoked` as revoked an hour
+// ago, valid from a day ago for `next_update_offset` seconds. PEM text, or DER bytes.
+std::string MakeCrl(const TestCert& issuer, const std::vector<TestCert>& revoked, bool pem = true,
+                    std::time_t next_update_offset = 30 * kDay);
 
 // Sets VELLUM_STORE_DIR to `root` until destruction.
 class ScopedStoreRoot {
