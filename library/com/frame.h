@@ -4,9 +4,11 @@
 // allocation, say) ends here as a false result with the error's description as the message.
 #pragma once
 
+#include <deque>
 #include <new>
 #include <string>
 
+#include "library/com/variant.h"
 #include "library/platform/error.h"
 #include "vellum/types.h"
 
@@ -31,6 +33,20 @@ com::HRESULT Frame(com::IUnknown* self, Body&& body, Fail&& fail) noexcept {
   self->Release();
   return com::S_OK;
 }
+
+// Optional arguments may reach a vtable as null pointers; they then read as omitted. Each call
+// of the object hands back the argument, or a fresh missing value that lives as long as it.
+class MissingSlots {
+ public:
+  com::VARIANT* operator()(com::VARIANT* arg) {
+    if (arg != nullptr) return arg;
+    slots_.emplace_back(com::Variant::Missing());
+    return slots_.back().get();
+  }
+
+ private:
+  std::deque<com::Variant> slots_;  // a deque: slots handed out never move
+};
 
 // The HRESULT a private operation returns for an error: a component's own HRESULT, or a
 // run-time error number in the facility that automation clients decode as such.

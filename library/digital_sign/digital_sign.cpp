@@ -153,21 +153,6 @@ const com::DispatchTable<_DigitalSign>& DigitalSign::Table() {
   return table;
 }
 
-namespace {
-
-// Optional arguments may reach the vtable as null pointers; they then read as omitted.
-struct MissingSlots {
-  com::Variant slots[16];
-  int used = 0;
-  VARIANT* operator()(VARIANT* arg) {
-    if (arg != nullptr) return arg;
-    slots[used] = com::Variant::Missing();
-    return slots[used++].get();
-  }
-};
-
-}  // namespace
-
 HRESULT DigitalSign::SignFile(VARIANT sInputFileName, VARIANT* bContentAndSignatureInSeparateFiles,
                               VARIANT* bBinaryEncoding, VARIANT* sStoreName,
                               VARIANT* sSignedFileExtension, VARIANT* ResultantSigningMessage,

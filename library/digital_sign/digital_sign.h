@@ -3,6 +3,7 @@
 #pragma once
 
 #include "library/com/object.h"
+#include "library/digital_sign/digital_sign_trust.h"
 #include "vellum/vellum.h"
 
 namespace vellum {
@@ -11,6 +12,10 @@ class DigitalSign final : public com::ComObject<DigitalSign, _DigitalSign> {
  public:
   static const com::IID& Iid() { return IID__DigitalSign; }
   static const com::DispatchTable<_DigitalSign>& Table();
+  // The second interface, _DigitalSignTrust.
+  void* OtherInterface(const com::IID& riid) {
+    return riid == IID__DigitalSignTrust ? static_cast<_DigitalSignTrust*>(&trust_) : nullptr;
+  }
 
   HRESULT SignFile(VARIANT sInputFileName, VARIANT* bContentAndSignatureInSeparateFiles,
                    VARIANT* bBinaryEncoding, VARIANT* sStoreName, VARIANT* sSignedFileExtension,
@@ -43,6 +48,9 @@ class DigitalSign final : public com::ComObject<DigitalSign, _DigitalSign> {
                          VARIANT_BOOL* result) override;
   HRESULT ReadWholeFile(BSTR* sFileName, BSTR* sContent, VARIANT_BOOL bBinary, VARIANT* vTrim,
                         VARIANT_BOOL* result) override;
+
+ private:
+  DigitalSignTrust trust_{this};
 };
 
 }  // namespace vellum

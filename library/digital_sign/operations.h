@@ -4,12 +4,16 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "library/com/variant.h"
 #include "library/platform/text.h"
 #include "vellum/vellum.h"
 
 namespace vellum {
+namespace crypto {
+class MessageSigner;
+}
 
 inline constexpr const char* kCrLf = "\r\n";
 
@@ -47,13 +51,16 @@ struct VerifyArgs {
   VARIANT* HashAlgorithm;
   VARIANT* EncryptionAlgorithm;
   VARIANT* sTrim;  // null for VerifyZipFile, which has none
+  // When given, receives the signers of a verification that succeeded (for the trust answer).
+  std::vector<crypto::MessageSigner>* verified_signers = nullptr;
 };
 
 enum class VerifyMode { kFile, kZip };
 // `self` opens the verified file through its own StartDoc when asked.
 bool VerifyOperation(_DigitalSign* self, const VerifyArgs& args, VerifyMode mode);
 bool VerifyNseOperation(VARIANT* sFingerprintFName, VARIANT* bBinaryEncoding,
-                        VARIANT* sOriginalFName, VARIANT* VerifyErr);
+                        VARIANT* sOriginalFName, VARIANT* VerifyErr,
+                        std::vector<crypto::MessageSigner>* verified_signers = nullptr);
 
 // The credentials hash shared by signing and verifying: the component's hash of the user id
 // followed directly by the password (their UTF-16LE bytes), as UTF-16LE text of its uppercase

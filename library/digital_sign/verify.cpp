@@ -283,6 +283,7 @@ bool VerifyOperation(_DigitalSign* self, const VerifyArgs& a, VerifyMode mode) {
     if (OptionalFlag(a.bOpenFileAfterVerifyContentSign, true))
       OpenAfterVerify(self, original, a.VerifyErr);
     if (!extracted.empty() && ::unlink(extracted.c_str()) != 0) throw FileError(errno, extracted);
+    if (a.verified_signers != nullptr) *a.verified_signers = signed_data.Signers();
     return true;
   } catch (const Error& e) {
     StoreText(a.VerifyErr, FailureMessage(e, stage, a.sOriginalFName, a.VerifyErr));
@@ -291,7 +292,8 @@ bool VerifyOperation(_DigitalSign* self, const VerifyArgs& a, VerifyMode mode) {
 }
 
 bool VerifyNseOperation(VARIANT* sFingerprintFName, VARIANT* bBinaryEncoding,
-                        VARIANT* sOriginalFName, VARIANT* VerifyErr) {
+                        VARIANT* sOriginalFName, VARIANT* VerifyErr,
+                        std::vector<crypto::MessageSigner>* verified_signers) {
   int stage = kStart;
   try {
     const std::string original = TrimSpaces(ToUtf8(*sOriginalFName));
@@ -311,6 +313,7 @@ bool VerifyNseOperation(VARIANT* sFingerprintFName, VARIANT* bBinaryEncoding,
     StoreText(VerifyErr,
               certificate_report::Verdict(original, Chains(signed_data),
                                           VerdictWording::kVerifyNSEFile, std::time(nullptr)));
+    if (verified_signers != nullptr) *verified_signers = signed_data.Signers();
     return true;
   } catch (const Error& e) {
     StoreText(VerifyErr, FailureMessage(e, stage, sOriginalFName, VerifyErr));

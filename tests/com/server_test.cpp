@@ -201,3 +201,56 @@ TEST_F(ServerTest, ObjectsKeepNoStateBetweenCalls) {
 
 }  // namespace
 }  // namespace vellum::com
+
+namespace vellum::com {
+namespace {
+
+// The trust interface through the registered module: created by its own IID, counted with the
+// object, refused from another thread like the default interface.
+TEST_F(ServerTest, TrustInterfaceIsASecondInterfaceOfDigitalSign) {
+  ComPtr<_DigitalSignTrust> trust;
+  ASSERT_EQ(CoCreateInstance(CLSID_DigitalSign, nullptr, CLSCTX_INPROC_SERVER,
+                             IID__DigitalSignTrust, trust.out()),
+            S_OK);
+  EXPECT_EQ(CanUnloadNow(), S_FALSE) << "the facet holds the object";
+  ComPtr<_DigitalSign> sign;
+  ASSERT_EQ(trust->QueryInterface(IID__DigitalSign, sign.out()), S_OK);
+  // Each IDispatch answers for its own names only.
+  Bstr verify("VerifyFileWithTrust"), start("StartDoc");
+  OLECHAR* trust_name[] = {verify.get()};
+  OLECHAR* sign_name[] = {start.get()};
+  DISPID id = 0;
+  EXPECT_EQ(trust->GetIDsOfNames(IID_NULL, trust_name, 1, 0, &id), S_OK);
+  EXPECT_EQ(id, dispid::kVerifyFileWithTrust);
+  EXPECT_EQ(trust->GetIDsOfNames(IID_NULL, sign_name, 1, 0, &id), DISP_E_UNKNOWNNAME);
+  EXPECT_EQ(sign->GetIDsOfNames(IID_NULL, trust_name, 1, 0, &id), DISP_E_UNKNOWNNAME);
+
+  Variant report = Variant::Text("");
+  HRESULT direct = S_OK, late = S_OK;
+  std::thread other([&] {
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    direct = trust->VerifyNSEFileWithTrust(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                           report.get(), &ok);
+    late = trust->GetIDsOfNames(IID_NULL, trust_name, 1, 0, &id);
+  });
+  other.join();
+  EXPECT_EQ(direct, RPC_E_WRONG_THREAD);
+  EXPECT_EQ(late, RPC_E_WRONG_THREAD);
+  EXPECT_EQ(report.Utf8(), "") << "nothing touched from the wrong thread";
+
+  // Omitted arguments read as missing: the call fails with the method's own text.
+  Variant message = Variant::Text("");
+  VARIANT_BOOL ok = VARIANT_TRUE;
+  ASSERT_EQ(trust->VerifyNSEFileWithTrust(nullptr, nullptr, nullptr, message.get(), nullptr,
+                                          nullptr, report.get(), &ok),
+            S_OK);
+  EXPECT_EQ(ok, VARIANT_FALSE);
+  EXPECT_FALSE(message.Utf8().empty());
+  EXPECT_EQ(report.Utf8(), "{\"signers\":[]}");
+  trust.Reset();
+  sign.Reset();
+  EXPECT_EQ(CanUnloadNow(), S_OK);
+}
+
+}  // namespace
+}  // namespace vellum::com

@@ -29,6 +29,9 @@ inline constexpr com::IID IID__Encryption = {
     0xF6A98B1F, 0xD71C, 0x4465, {0xB5, 0xEC, 0xE6, 0xBF, 0x73, 0xFA, 0x2E, 0x40}};
 inline constexpr com::IID IID__Zip = {
     0x5093A79B, 0x0C2F, 0x4A49, {0xBD, 0xDF, 0x7F, 0x82, 0x42, 0x9C, 0xCA, 0x40}};
+// The second interface of DigitalSign: who signed, and whether that signer is trusted.
+inline constexpr com::IID IID__DigitalSignTrust = {
+    0x5FDB20AB, 0x0F56, 0x428B, {0x86, 0xEB, 0xCB, 0xB5, 0xEC, 0xE6, 0x95, 0x0E}};
 
 // NOLINTEND(bugprone-reserved-identifier)
 
@@ -43,6 +46,9 @@ inline constexpr com::DISPID kEncryptMessage = 0x60030000;
 inline constexpr com::DISPID kDecryptMessage = 0x60030001;
 inline constexpr com::DISPID kZipFile = 0x60030000;
 inline constexpr com::DISPID kUnZipFile = 0x60030001;
+inline constexpr com::DISPID kVerifyFileWithTrust = 0x60040000;
+inline constexpr com::DISPID kVerifyNSEFileWithTrust = 0x60040001;
+inline constexpr com::DISPID kVerifyZipFileWithTrust = 0x60040002;
 }  // namespace dispid
 
 // NOLINTBEGIN(readability-identifier-naming,cppcoreguidelines-virtual-class-destructor,bugprone-reserved-identifier)
@@ -87,6 +93,45 @@ struct _DigitalSign : com::IDispatch {
                                  VARIANT_BOOL* result) = 0;
   virtual HRESULT ReadWholeFile(BSTR* sFileName, BSTR* sContent, VARIANT_BOOL bBinary,
                                 VARIANT* vTrim, VARIANT_BOOL* result) = 0;
+};
+
+// Reached by QueryInterface from any interface of a DigitalSign object, early bound through
+// this vtable or late bound through its own IDispatch (names and DISPIDs above). Each method
+// takes the arguments of its namesake in _DigitalSign, does exactly what that method does
+// (result, texts, details, restored file), and then evaluates every signer of a verification
+// that succeeded against trust anchors and CRLs:
+// - vTrustAnchors, vCrls: a text (one path) or an array of texts; omitted or empty for none.
+//   Anchors are certificate files (PEM or DER) or folders of them, added to the user's "Root"
+//   store folder and the system's certificates; CRLs are PEM or DER files, added to the *.crl
+//   files of the "CA" and "Root" store folders. A path that cannot be read ends the call
+//   before anything is verified: result False, VerifyErr naming the path.
+// - sTrustReport receives a JSON text (RFC 8259), {"signers":[…]} with one object per signer
+//   in the message's order (an empty array when the verification failed):
+//     "subject", "fingerprint_sha256" ("AB:CD:…"), "signing_time" ("DD/MM/YYYY HH:MM:SS",
+//     local, as claimed by the signer, or null), "signing_time_unix" (or null), "digest"
+//     ("SHA-256"), "key" ("EC 256 bits (P-256)"), "trust" (one of "trusted", "untrusted",
+//     "expired", "not-yet-valid", "revoked", "weak"), "reason" (one line), "anchor" (the
+//     anchor's subject, or null), "chain" ([{"subject", "expires", "expires_unix"}], the
+//     signer's certificate first).
+struct _DigitalSignTrust : com::IDispatch {
+  virtual HRESULT VerifyFileWithTrust(
+      VARIANT* sFingerprintFName, VARIANT* bContentAndSignatureInSeparateFiles,
+      VARIANT* bBinaryEncoding, VARIANT* sArrVerifyingCertificateDetails, VARIANT* sOriginalFName,
+      VARIANT* VerifyErr, VARIANT* bOpenFileAfterVerifyContentSign, VARIANT* sUseriD,
+      VARIANT* sPassword, VARIANT* bDecryptFile, VARIANT* HashAlgorithm,
+      VARIANT* EncryptionAlgorithm, VARIANT* sTrim, VARIANT* vTrustAnchors, VARIANT* vCrls,
+      VARIANT* sTrustReport, VARIANT_BOOL* result) = 0;
+  virtual HRESULT VerifyNSEFileWithTrust(VARIANT* sFingerprintFName, VARIANT* bBinaryEncoding,
+                                         VARIANT* sOriginalFName, VARIANT* VerifyErr,
+                                         VARIANT* vTrustAnchors, VARIANT* vCrls,
+                                         VARIANT* sTrustReport, VARIANT_BOOL* result) = 0;
+  virtual HRESULT VerifyZipFileWithTrust(
+      VARIANT* sFingerprintFName, VARIANT* bContentAndSignatureInSeparateFiles,
+      VARIANT* bBinaryEncoding, VARIANT* sArrVerifyingCertificateDetails, VARIANT* sOriginalFName,
+      VARIANT* VerifyErr, VARIANT* bOpenFileAfterVerifyContentSign, VARIANT* sUseriD,
+      VARIANT* sPassword, VARIANT* bDecryptFile, VARIANT* HashAlgorithm,
+      VARIANT* EncryptionAlgorithm, VARIANT* vTrustAnchors, VARIANT* vCrls, VARIANT* sTrustReport,
+      VARIANT_BOOL* result) = 0;
 };
 
 struct _Encryption : com::IDispatch {

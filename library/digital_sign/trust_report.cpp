@@ -1,0 +1,54 @@
+#include "library/digital_sign/trust_report.h"
+
+#include "library/com/json.h"
+#include "library/crypto/certificate.h"
+
+namespace vellum::trust_report {
+namespace {
+
+namespace json = com::json;
+
+std::string ChainJson(const std::vector<crypto::ChainEntry>& chain) {
+  std::vector<std::string> links;
+  for (const auto& link : chain)
+    links.push_back(json::ObjectWriter()
+                        .Text("subject", link.subject)
+                        .Text("expires", crypto::FormatLocalTime(link.valid_to))
+                        .Number("expires_unix", link.valid_to)
+                        .Close());
+  return json::Array(links);
+}
+
+std::string SignerJson(const crypto::SignerTrust& s) {
+  json::ObjectWriter o;
+  o.Text("subject", s.subject).Text("fingerprint_sha256", s.fingerprint);
+  if (s.signing_time)
+    o.Text("signing_time", crypto::FormatLocalTime(*s.signing_time))
+        .Number("signing_time_unix", *s.signing_time);
+  else
+    o.Null("signing_time").Null("signing_time_unix");
+  o.Text("digest", s.digest).Text("key", s.key).Text("trust", crypto::TrustName(s.trust));
+  o.Text("reason", s.reason);
+  if (s.anchor.empty())
+    o.Null("anchor");
+  else
+    o.Text("anchor", s.anchor);
+  return o.Raw("chain", ChainJson(s.chain)).Close();
+}
+
+}  // namespace
+
+std::string Json(const std::vector<crypto::SignerTrust>& signers) {
+  std::vector<std::string> items;
+  for (const auto& s : signers) items.push_back(SignerJson(s));
+  return json::ObjectWriter().Raw("signers", json::Array(items)).Close();
+}
+
+std::string Empty(const std::string& error) {
+  json::ObjectWriter o;
+  o.Raw("signers", "[]");
+  if (!error.empty()) o.Text("error", error);
+  return o.Close();
+}
+
+}  // namespace vellum::trust_report
