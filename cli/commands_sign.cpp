@@ -13,6 +13,7 @@
 #include "cli/password.h"
 #include "cli/run.h"
 #include "cli/sign_support.h"
+#include "cli/trust_output.h"
 #include "library/com/bstr.h"
 #include "library/com/variant.h"
 #include "library/platform/error.h"
@@ -189,6 +190,33 @@ std::ostream& Say(Context& ctx, bool succeeded) {
   return ctx.quiet ? ctx.err : ctx.out;
 }
 
+// What a verify command prints once its method answered: the message (and, when it held, the
+// details and the signers), or one JSON object; the exit code says whether the signature held
+// and, with --require-trust, whether every signer is trusted.
+int ReportVerification(Context& ctx, const TrustOptions& trust, VerifyOutcome outcome,
+                       const com::Variant& report_text) {
+  const com::json::Value report = com::json::Value::Parse(report_text.Utf8());
+  outcome.exit_code = outcome.result ? TrustExitCode(report, trust) : kFailed;
+  if (trust.json) {
+    ctx.out << OutcomeJson(outcome, report) << "\n";
+    return outcome.exit_code;
+  }
+  Say(ctx, outcome.result) << outcome.message << "\n";
+  if (!outcome.result) return kFailed;
+  for (const auto& entry : outcome.details)
+    ctx.Report() << EscapeControls(DetailLine(entry)) << "\n";
+  PrintSigners(ctx.Report(), report);
+  if (outcome.exit_code == kNotTrusted) {
+    const auto& signers = report["signers"].AsArray();
+    for (std::size_t i = 0; i < signers.size(); ++i)
+      if (signers[i]["trust"].AsText() != "trusted")
+        ctx.err << "vellum: the signature holds, but signer " << (i + 1) << " is not trusted ("
+                << signers[i]["trust"].AsText() << ")\n";
+    if (signers.empty()) ctx.err << "vellum: the signature holds, but no signer could be checked\n";
+  }
+  return outcome.exit_code;
+}
+
 int CallFailed(Context& ctx, const char* method, com::HRESULT hr) {
   ctx.err << "vellum: " << method << " failed (" << HexHr(hr) << ")\n";
   return kFailed;
@@ -239,6 +267,8 @@ int Sign(Context& ctx) {
 int Verify(Context& ctx) {
   const Options* o = &ctx.options;
   if (!PathsGiven(ctx, 1)) return kUsage;
+  TrustOptions trust;
+  if (auto code = ReadTrustOptions(ctx, *o, trust)) return *code;
   const bool attached = o->Has("attached");
   const bool zip = o->Has("zip");
   if (o->Has("to-temp") && !attached) {
@@ -261,7 +291,8 @@ int Verify(Context& ctx) {
   Credentials c;
   if (auto code = ReadCredentials(ctx, *o, c)) return *code;
 
-  auto sign = Create<_DigitalSign>(CLSID_DigitalSign, IID__DigitalSign, "DigitalSign", ctx.err);
+  auto sign =
+      Create<_DigitalSignTrust>(CLSID_DigitalSign, IID__DigitalSignTrust, "DigitalSign", ctx.err);
   if (!sign) return kFailed;
   HostHooks hooks(ctx);
   if (!hooks.Install()) return kFailed;
@@ -288,21 +319,27 @@ int Verify(Context& ctx) {
   Variant hash_alg = Variant::Long(hash);
   Variant enc_alg = Variant::Long(encryption);
   Variant trim = Variant::Text(o->Has("trim") ? "Y" : "N");
+  Variant anchors = Variant::Array(trust.anchors);
+  Variant crls = Variant::Array(trust.crls);
+  Variant report = Variant::Text("");
   VARIANT_BOOL ok = com::VARIANT_FALSE;
   com::HRESULT hr =
-      zip ? sign->VerifyZipFile(signature.get(), detached.get(), binary.get(), details.get(),
-                                original_name.get(), message.get(), open.get(), user.get(),
-                                password.get(), decrypt.get(), hash_alg.get(), enc_alg.get(), &ok)
-          : sign->VerifyFile(signature.get(), detached.get(), binary.get(), details.get(),
-                             original_name.get(), message.get(), open.get(), user.get(),
-                             password.get(), decrypt.get(), hash_alg.get(), enc_alg.get(),
-                             trim.get(), &ok);
-  if (com::Failed(hr)) return CallFailed(ctx, zip ? "VerifyZipFile" : "VerifyFile", hr);
-  Say(ctx, ok == com::VARIANT_TRUE) << ForTerminal(message.Utf8()) << "\n";
-  if (ok != com::VARIANT_TRUE) return kFailed;
-  for (const auto& entry : com::ReadTextArray(details.value()))
-    ctx.Report() << DetailLine(entry) << "\n";
-  return kOk;
+      zip ? sign->VerifyZipFileWithTrust(
+                signature.get(), detached.get(), binary.get(), details.get(), original_name.get(),
+                message.get(), open.get(), user.get(), password.get(), decrypt.get(),
+                hash_alg.get(), enc_alg.get(), anchors.get(), crls.get(), report.get(), &ok)
+          : sign->VerifyFileWithTrust(signature.get(), detached.get(), binary.get(), details.get(),
+                                      original_name.get(), message.get(), open.get(), user.get(),
+                                      password.get(), decrypt.get(), hash_alg.get(), enc_alg.get(),
+                                      trim.get(), anchors.get(), crls.get(), report.get(), &ok);
+  const char* method = zip ? "VerifyZipFile" : "VerifyFile";
+  if (com::Failed(hr)) return CallFailed(ctx, method, hr);
+  VerifyOutcome outcome{method, ok == com::VARIANT_TRUE, ForTerminal(message.Utf8()), {}, {}, 0};
+  if (outcome.result) {
+    outcome.details = com::ReadTextArray(details.value());
+    if (attached) outcome.restored = original_name.Utf8();
+  }
+  return ReportVerification(ctx, trust, std::move(outcome), report);
 }
 
 int VerifyNse(Context& ctx) {
@@ -313,19 +350,27 @@ int VerifyNse(Context& ctx) {
     ctx.err << "vellum: verify-nse needs --original FILE, the file the signature is for\n";
     return kUsage;
   }
-  auto sign = Create<_DigitalSign>(CLSID_DigitalSign, IID__DigitalSign, "DigitalSign", ctx.err);
+  TrustOptions trust;
+  if (auto code = ReadTrustOptions(ctx, *o, trust)) return *code;
+  auto sign =
+      Create<_DigitalSignTrust>(CLSID_DigitalSign, IID__DigitalSignTrust, "DigitalSign", ctx.err);
   if (!sign) return kFailed;
 
   Variant signature = Variant::Text(Absolute(ctx.args[0]));
   Variant binary = Variant::Bool(o->Has("binary"));
   Variant original = Variant::Text(given->empty() ? "" : Absolute(*given));
   Variant message = Variant::Text("");
+  Variant anchors = Variant::Array(trust.anchors);
+  Variant crls = Variant::Array(trust.crls);
+  Variant report = Variant::Text("");
   VARIANT_BOOL ok = com::VARIANT_FALSE;
   com::HRESULT hr =
-      sign->VerifyNSEFile(signature.get(), binary.get(), original.get(), message.get(), &ok);
+      sign->VerifyNSEFileWithTrust(signature.get(), binary.get(), original.get(), message.get(),
+                                   anchors.get(), crls.get(), report.get(), &ok);
   if (com::Failed(hr)) return CallFailed(ctx, "VerifyNSEFile", hr);
-  Say(ctx, ok == com::VARIANT_TRUE) << ForTerminal(message.Utf8()) << "\n";
-  return ok == com::VARIANT_TRUE ? kOk : kFailed;
+  return ReportVerification(
+      ctx, trust,
+      {"VerifyNSEFile", ok == com::VARIANT_TRUE, ForTerminal(message.Utf8()), {}, {}, 0}, report);
 }
 
 // zip and unzip: the Zip class, whose failures come as message boxes (the hook puts them on

@@ -21,6 +21,17 @@ const std::vector<CommandSpec>& Commands() {
                                            "read the password from FILE (one trailing line break "
                                            "is dropped); else $VELLUM_PASSWORD, else a prompt"};
   static const OptionSpec kStore = {"store", "NAME", "the certificate store (default \"My\")"};
+  // Who signed: the trust options of the verify commands.
+  static const OptionSpec kTrustAnchors = {
+      "trust-anchors", "FILE|DIR",
+      "trust the certificates in FILE (PEM or DER) or in the folder DIR too; repeatable"};
+  static const OptionSpec kCrl = {"crl", "FILE",
+                                  "check revocation against this CRL too; repeatable"};
+  static const OptionSpec kRequireTrust = {
+      "require-trust", nullptr, "exit 3 when the signature holds but a signer is not trusted"};
+  static const OptionSpec kAllowWeak = {"allow-weak", nullptr,
+                                        "with --require-trust: a weak signer passes"};
+  static const OptionSpec kJson = {"json", nullptr, "print one JSON object instead of the text"};
   static const std::vector<CommandSpec> commands = {
       {"register",
        "[LIBRARY]",
@@ -99,13 +110,23 @@ const std::vector<CommandSpec>& Commands() {
         {"to-temp", nullptr, "restore an attached file into the temporary folder"},
         {"hash-alg", "N", "the credentials hash code the signature was made with"},
         {"enc-alg", "N", "the content encryption code the signature was made with"},
-        {"pad", "N", "pad the user id and password as the desk does (trim, then '*' to N)"}},
+        {"pad", "N", "pad the user id and password as the desk does (trim, then '*' to N)"},
+        kTrustAnchors,
+        kCrl,
+        kRequireTrust,
+        kAllowWeak,
+        kJson},
        CmdVerify},
       {"verify-nse",
        "SIGNATURE",
        "Verify a detached signature made without credentials",
        {{"original", "FILE", "the signed file (required)"},
-        {"binary", nullptr, "the signature is DER bytes (default: Base64 text)"}},
+        {"binary", nullptr, "the signature is DER bytes (default: Base64 text)"},
+        kTrustAnchors,
+        kCrl,
+        kRequireTrust,
+        kAllowWeak,
+        kJson},
        CmdVerifyNse},
       {"zip",
        "FILE ARCHIVE",

@@ -316,6 +316,30 @@ bool Value::Has(std::string_view name) const {
   return kind_ == Kind::kObject && members_.find(name) != members_.end();
 }
 
+std::string Value::Serialize() const {
+  switch (kind_) {
+    case Kind::kNull:
+      return "null";
+    case Kind::kBool:
+      return flag_ ? "true" : "false";
+    case Kind::kNumber:
+      return text_;
+    case Kind::kText:
+      return Quote(text_);
+    case Kind::kArray: {
+      std::vector<std::string> items;
+      for (const auto& item : items_) items.push_back(item.Serialize());
+      return Array(items);
+    }
+    case Kind::kObject:
+      break;
+  }
+  std::string out = "{";
+  for (const auto& [name, value] : members_)
+    out += (out.size() > 1 ? "," : "") + Quote(name) + ":" + value.Serialize();
+  return out + "}";
+}
+
 Value Value::Parse(std::string_view text) {
   return Parser(text).Document();
 }

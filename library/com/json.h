@@ -51,6 +51,8 @@ class Value {
   bool Has(std::string_view name) const;
 
   static Value Parse(std::string_view text);  // raises vellum::Error for malformed text
+  // The value as JSON text again (members in name order).
+  std::string Serialize() const;
 
  private:
   friend class Parser;
