@@ -38,7 +38,11 @@ void ShowLibraryMessage(void* context, const char* text) {
 
 class ComDigitalSign : public DigitalSignApi {
  public:
-  explicit ComDigitalSign(com::ComPtr<_DigitalSign> object) : object_(std::move(object)) {}
+  explicit ComDigitalSign(com::ComPtr<_DigitalSign> object) : object_(std::move(object)) {
+    // The trust interface verifies exactly as _DigitalSign does and adds the trust report; a
+    // library without it is still used through _DigitalSign.
+    if (com::Failed(object_->QueryInterface(IID__DigitalSignTrust, trust_.out()))) trust_.Reset();
+  }
 
   bool VerifyFile(const VerifyArguments& in, VerifyResults& out) override {
     return Verify(in, out, false);
@@ -86,9 +90,23 @@ class ComDigitalSign : public DigitalSignApi {
     Variant r_password = Variant::RefTo(password.get());
     Variant r_decrypt = Variant::RefTo(decrypt.get());
 
+    Variant none = Variant::Missing();
+    Variant report = Variant::Text("");
     com::VARIANT_BOOL result = com::VARIANT_FALSE;
     com::HRESULT hr = com::S_OK;
-    if (zip) {
+    if (trust_ && zip) {
+      hr = trust_->VerifyZipFileWithTrust(
+          r_fingerprint.get(), r_separate.get(), r_binary.get(), r_details.get(), r_original.get(),
+          r_error.get(), open.get(), r_user.get(), r_password.get(), r_decrypt.get(),
+          hash_algorithm.get(), encryption_algorithm.get(), none.get(), none.get(), report.get(),
+          &result);
+    } else if (trust_) {
+      hr = trust_->VerifyFileWithTrust(r_fingerprint.get(), r_separate.get(), r_binary.get(),
+                                       r_details.get(), r_original.get(), r_error.get(), open.get(),
+                                       r_user.get(), r_password.get(), r_decrypt.get(),
+                                       hash_algorithm.get(), encryption_algorithm.get(), trim.get(),
+                                       none.get(), none.get(), report.get(), &result);
+    } else if (zip) {
       hr = object_->VerifyZipFile(r_fingerprint.get(), r_separate.get(), r_binary.get(),
                                   r_details.get(), r_original.get(), r_error.get(), open.get(),
                                   r_user.get(), r_password.get(), r_decrypt.get(),
@@ -104,6 +122,7 @@ class ComDigitalSign : public DigitalSignApi {
     out.sOriginalFName = FromUtf8(original.Utf8());
     out.VerifyErr = FromUtf8(error.Utf8());
     out.sArrVerifyingCertificateDetails = ReadDetails(details);
+    out.sTrustReport = FromUtf8(report.Utf8());
     return result != com::VARIANT_FALSE;
   }
 
@@ -127,6 +146,7 @@ class ComDigitalSign : public DigitalSignApi {
   }
 
   com::ComPtr<_DigitalSign> object_;
+  com::ComPtr<_DigitalSignTrust> trust_;
 };
 
 }  // namespace

@@ -35,6 +35,9 @@ struct VerifyResults {
   QString sOriginalFName;
   QString VerifyErr;
   std::optional<QStringList> sArrVerifyingCertificateDetails;  // empty until the library fills it
+  // The library's trust report of the last call (JSON, {"signers":[…]}); empty from a library
+  // without the trust interface.
+  QString sTrustReport;
 };
 
 // A call that fails instead of answering raises vellum::Error with the HRESULT.

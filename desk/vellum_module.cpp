@@ -138,7 +138,8 @@ void VellumModule::ReadConfigLines(const QString& path) {
     if (line.isEmpty()) throw Error::Runtime(kSubscriptOutOfRange);
     const QStringList pieces = line.split(u'=');
     const QString key = TrimBlanks(pieces[0]).toLower();
-    const bool known = key == u"filepath" || key == u"format" || key == u"client" || key == u"pass";
+    const bool known = key == u"filepath" || key == u"format" || key == u"client" ||
+                       key == u"pass" || key == u"trust";
     if (!known) continue;
     if (pieces.size() < 2) throw Error::Runtime(kSubscriptOutOfRange);
     const QString value = TrimBlanks(pieces[1]);
@@ -148,6 +149,8 @@ void VellumModule::ReadConfigLines(const QString& path) {
       sFormat = TextFromNumber(NumberFromText(value) - 1);
     } else if (key == u"client") {
       sClient = value;
+    } else if (key == u"trust") {
+      bRequireTrust = value.compare(QStringLiteral("require"), Qt::CaseInsensitive) == 0;
     } else {
       sPass = value;
     }

@@ -92,6 +92,8 @@ class VellumModule {
   bool bFolderSelected = false;
   QString sSelectedFile;
   QString sSelectedFolder;
+  // Config.ini `trust = require`: a signer that is not trusted fails the verification.
+  bool bRequireTrust = false;
 
  private:
   void ReadConfigLines(const QString& path);

@@ -9,6 +9,7 @@
 
 #include "desk/file_kind.h"
 #include "desk/frm_verify.h"
+#include "desk/trust_notes.h"
 #include "library/platform/error.h"
 #include "library/platform/files.h"
 
@@ -256,6 +257,16 @@ void frmVerify::ClosingReport(VerifyRun& run) {
   const QStringList& details = *run.results.sArrVerifyingCertificateDetails;
   for (qsizetype i = 0; i < details.size(); ++i)
     run.sReport += kCertificateNumber + QString::number(i + 1) + kCrLf + details[i] + kCrLf;
+  // The trust answer follows the report; when Config.ini requires trust, a signer that is not
+  // trusted ends the run as a failure instead, and the verified file is not opened.
+  const TrustNotes notes =
+      ReadTrustNotes(run.results.sTrustReport, run.results.VerifyErr, module_.bRequireTrust);
+  if (!notes.failure.isEmpty()) {
+    module_.ShowInfo(notes.failure, this);
+    RemoveUnzipFolder();
+    return;
+  }
+  for (const QString& warning : notes.warnings) run.sReport += warning + kCrLf;
   BoxContent box = VellumModule::SuccessBox(run.sReport);
   // Content restored from inside the signature lands where the library chose (beside the
   // signature or in the temporary folder): the box names it and offers its folder.

@@ -48,9 +48,10 @@ RegisteredLibrary::RegisteredLibrary() {
       std::make_unique<vellum::testing::ScopedEnv>("VELLUM_REGISTRY", root_.File("registry.ini"));
   stores_ = std::make_unique<vellum::testing::ScopedEnv>("VELLUM_STORE_DIR", root_.File("stores"));
   tmpdir_ = std::make_unique<vellum::testing::ScopedEnv>("TMPDIR", temp_.path());
-  auto pki = vellum::testing::TestPki::Make("CN=Ann Lee, O=Example Ltd, C=GB");
-  vellum::testing::PutInStore("My", pki.signer);
-  signer_subject_ = pki.signer.Subject();
+  pki_ = std::make_shared<vellum::testing::TestPki>(
+      vellum::testing::TestPki::Make("CN=Ann Lee, O=Example Ltd, C=GB"));
+  vellum::testing::PutInStore("My", pki_->signer);
+  signer_subject_ = pki_->signer.Subject();
 
   module_ = ::dlopen(VELLUM_TEST_LIBRARY, RTLD_NOW | RTLD_LOCAL);
   if (module_ == nullptr) {
@@ -61,6 +62,11 @@ RegisteredLibrary::RegisteredLibrary() {
   auto register_server = reinterpret_cast<RegisterFn>(::dlsym(module_, "DllRegisterServer"));
   registered_ = register_server != nullptr && register_server() == com::S_OK;
   if (!registered_) ADD_FAILURE() << "DllRegisterServer failed";
+}
+
+void RegisteredLibrary::AnchorRoot() {
+  vellum::testing::PutInStore("CA", pki_->intermediate, vellum::testing::StoreFormat::kPemNoKey);
+  vellum::testing::PutInStore("Root", pki_->root, vellum::testing::StoreFormat::kPemNoKey);
 }
 
 RegisteredLibrary::~RegisteredLibrary() {

@@ -9,6 +9,7 @@
 
 #include "desk/digital_sign.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/test_pki.h"
 
 namespace vellum::desk::testing {
 
@@ -44,6 +45,9 @@ class RegisteredLibrary {
   // signing failed (the test then fails).
   std::string Sign(const SignRequest& request);
   const std::string& signer_subject() const { return signer_subject_; }
+  // Puts the signer's issuing CA in the "CA" store and its root in "Root": the signer is then
+  // trusted.
+  void AnchorRoot();
 
  private:
   vellum::testing::TempFolder root_;
@@ -55,6 +59,7 @@ class RegisteredLibrary {
   void* module_ = nullptr;
   bool registered_ = false;
   std::string signer_subject_;
+  std::shared_ptr<vellum::testing::TestPki> pki_;
 };
 
 // Passes every call on to the real object and notes its method and arguments.

@@ -160,6 +160,26 @@ TEST(ConfigFolderTest, AFolderNamedConfigIniCountsAsMissing) {
   EXPECT_TRUE(ui.boxes.empty());
 }
 
+// `trust = require` (any letter case) asks for trusted signers; anything else, or no key, not.
+TEST(ConfigTrustTest, RequireTurnsTrustOn) {
+  const std::vector<std::pair<std::string, bool>> cases = {
+      {"format = 2\r\ntrust = require\r\n", true},
+      {"TRUST=Require\r\n", true},
+      {"trust = no\r\n", false},
+      {"trust = required\r\n", false},
+      {"format = 2\r\n", false},
+  };
+  for (const auto& [text, required] : cases) {
+    vellum::testing::TempFolder folder;
+    vellum::testing::WriteFile(folder.File("Config.ini"), text);
+    FakeUi ui;
+    VellumModule module(ui, [] { return QStringList{"/"}; });
+    module.ReadConfig(QString::fromStdString(folder.path()));
+    EXPECT_EQ(module.bRequireTrust, required) << text;
+    EXPECT_TRUE(ui.boxes.empty()) << text;
+  }
+}
+
 // The "drive" of a path is the mounted volume it lies on.
 TEST(DriveOfTest, LongestMountThatHoldsThePath) {
   const QStringList mounts{"/", "/media/usb", "/media/usb2", "/home"};

@@ -446,6 +446,40 @@ TEST_F(VerifyCommandTest, OpeningFailureShowsTheReason) {
   ExpectReset();
 }
 
+// The trust answer: a warning line after the details for a signer that is not trusted; with
+// `trust = require` an "Info Message." box naming the reason instead, and nothing opened.
+TEST_F(VerifyCommandTest, TrustWarningsAndRequiredTrust) {
+  const QString reason = QStringLiteral("self-signed, and in no set of trust anchors");
+  desk.script.verify = [&reason](const LibraryCall& call, VerifyResults& out) {
+    const bool ok = SucceedWhen([](const LibraryCall&) { return true; })(call, out);
+    out.sTrustReport = QStringLiteral(
+                           "{\"signers\":[{\"subject\":\"CN=Big Bank\",\"trust\":\"untrusted\","
+                           "\"reason\":\"%1\"}]}")
+                           .arg(reason);
+    return ok;
+  };
+  const QString warning = QStringLiteral("Warning: signer 1 (CN=Big Bank) is untrusted: ") + reason;
+  Fill("/in/pay.txt", false, 1);
+  desk.window.cmdVerify_Click();
+  EXPECT_EQ(desk.ui.boxes,
+            std::vector<Box>{Success(SuccessReport("File verified. ", {kCertificate}) + warning +
+                                     QStringLiteral("\r\n"))});
+  ExpectReset();
+
+  desk.ui.boxes.clear();
+  desk.script.calls.clear();
+  desk.module.bRequireTrust = true;
+  Fill("/in/pay.txt", false, 1);
+  desk.Check("chkOpenFileAfterVerifySign")->setChecked(true);
+  desk.window.cmdVerify_Click();
+  EXPECT_EQ(desk.ui.boxes,
+            std::vector<Box>{Info(QStringLiteral("The signature is valid, but signer 1 (CN=Big "
+                                                 "Bank) is untrusted: ") +
+                                  reason)});
+  EXPECT_EQ(desk.script.Sequence(), Sequence{"VerifyFile"}) << "no StartDoc";
+  ExpectReset();
+}
+
 // The library cannot be created or a call fails outright: reported in both modes, never a
 // crash, and the window is usable again.
 TEST_F(VerifyCommandTest, LibraryFailuresAreReported) {

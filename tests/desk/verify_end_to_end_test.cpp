@@ -232,6 +232,46 @@ TEST_F(VerifyEndToEndTest, PackedSignatureAndTheLibraryMessageHook) {
   EXPECT_EQ(module.sClient, "10");
 }
 
+// The trust answer of the real library: a signer whose root nobody anchored is named in a
+// warning; anchored, the box is the plain report; with trust required an unanchored signer is a
+// failure.
+TEST_F(VerifyEndToEndTest, TrustOfTheSignerIsShown) {
+  ASSERT_FALSE(library
+                   .Sign({.input = library.File("pay.txt"),
+                          .user = Padded("ann", 10),
+                          .password = Padded("pw", 10),
+                          .suffix = "_Signature.txt"})
+                   .empty());
+  const QString warning =
+      QStringLiteral("Warning: signer 1 (CN=Ann Lee, O=Example Ltd, C=GB) is untrusted: ");
+  Fill(library.File("pay.txt"), 1);
+  Verify();
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  ExpectReport(ui.boxes[0], "File verified. ");
+  EXPECT_TRUE(ui.boxes[0].text.contains(warning)) << ui.boxes[0].text.toStdString();
+
+  ui.boxes.clear();
+  module.bRequireTrust = true;
+  Fill(library.File("pay.txt"), 1);
+  Verify();
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_EQ(ui.boxes[0].caption, "Info Message.");
+  EXPECT_TRUE(ui.boxes[0].text.startsWith(
+      QStringLiteral("The signature is valid, but signer 1 (CN=Ann Lee, O=Example Ltd, C=GB) is "
+                     "untrusted: ")))
+      << ui.boxes[0].text.toStdString();
+  ExpectReset();
+
+  ui.boxes.clear();
+  library.AnchorRoot();
+  Fill(library.File("pay.txt"), 1);
+  Verify();
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  ExpectReport(ui.boxes[0], "File verified. ");
+  EXPECT_FALSE(ui.boxes[0].text.contains(QStringLiteral("Warning")))
+      << ui.boxes[0].text.toStdString();
+}
+
 TEST(UnregisteredLibraryTest, ReportedNotCrashed) {
   vellum::testing::TempFolder folder;
   vellum::testing::ScopedEnv registry("VELLUM_REGISTRY", folder.File("registry.ini"));
