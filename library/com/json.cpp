@@ -335,9 +335,15 @@ std::string Value::Serialize() const {
       break;
   }
   std::string out = "{";
-  for (const auto& [name, value] : members_)
-    out += (out.size() > 1 ? "," : "") + Quote(name) + ":" + value.Serialize();
-  return out + "}";
+  // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on "literal" + std::string.
+  for (const auto& [name, value] : members_) {
+    if (out.size() > 1) out += ',';
+    out += Quote(name);
+    out += ':';
+    out += value.Serialize();
+  }
+  out += '}';
+  return out;
 }
 
 Value Value::Parse(std::string_view text) {

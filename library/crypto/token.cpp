@@ -413,7 +413,10 @@ std::string FormatPkcs11Uri(const Pkcs11Uri& uri) {
   bool first = true;
   auto add = [&](const char* name, const std::optional<Bytes>& value) {
     if (!value) return;
-    out += (first ? "" : ";") + std::string(name) + "=" + PercentEncode(*value);
+    if (!first) out += ';';
+    out += name;
+    out += '=';
+    out += PercentEncode(*value);
     first = false;
   };
   add("token", uri.token);
