@@ -63,19 +63,19 @@ class Formatter : public CLI::Formatter {
 // One parse of one command line: the CLI11 tree built from the table, and what it found.
 class CommandLine {
  public:
-  explicit CommandLine(const std::vector<CommandSpec>& commands);
+  explicit CommandLine(const std::vector<CommandEntry>& commands);
   int Run(std::vector<std::string> args, std::istream& in, std::ostream& out, std::ostream& err);
 
  private:
   struct Leaf {
-    const CommandSpec* spec;
+    const CommandEntry* entry;
     CLI::App* app;
     CLI::Option* quiet;
     std::vector<std::string> operands;
   };
 
-  CLI::App* AppFor(const std::vector<std::string>& words, const CommandSpec* spec);
-  void AddLeaf(const CommandSpec& spec, CLI::App* sub);
+  CLI::App* AppFor(const std::vector<std::string>& words, const CommandEntry* entry);
+  void AddLeaf(const CommandEntry& entry, CLI::App* sub);
   // The deepest command the parse entered ("vellum" itself when none).
   CLI::App* Deepest();
   std::string PathOf(const CLI::App* app) const;
@@ -91,7 +91,7 @@ class CommandLine {
   std::vector<std::unique_ptr<Leaf>> leaves_;
 };
 
-CommandLine::CommandLine(const std::vector<CommandSpec>& commands) {
+CommandLine::CommandLine(const std::vector<CommandEntry>& commands) {
   app_.formatter(formatter_);
   formatter_->SetUsage(&app_, std::string(kProgram) + " [OPTIONS] COMMAND [ARGS]...");
   app_.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
@@ -100,16 +100,16 @@ CommandLine::CommandLine(const std::vector<CommandSpec>& commands) {
   version_ = app_.add_flag("-V,--version")->description("show the version and exit");
   quiet_ = app_.add_flag("-q,--quiet")->description(kQuietHelp);
   app_.require_subcommand(0, 1);
-  for (const auto& spec : commands) {
-    CLI::App* sub = AppFor(Words(spec.path), &spec);
-    if (spec.handler != nullptr) AddLeaf(spec, sub);
+  for (const auto& entry : commands) {
+    CLI::App* sub = AppFor(Words(entry.path), &entry);
+    if (entry.handler != nullptr) AddLeaf(entry, sub);
   }
   app_.footer("Run 'vellum COMMAND --help' for a command's options.");
 }
 
 // The subcommand for `words`, made on first use; a group ("store") gets its text from its own
 // table row when there is one.
-CLI::App* CommandLine::AppFor(const std::vector<std::string>& words, const CommandSpec* spec) {
+CLI::App* CommandLine::AppFor(const std::vector<std::string>& words, const CommandEntry* entry) {
   CLI::App* parent = &app_;
   std::string path;
   for (std::size_t i = 0; i < words.size(); ++i) {
@@ -117,7 +117,7 @@ CLI::App* CommandLine::AppFor(const std::vector<std::string>& words, const Comma
     auto found = groups_.find(path);
     if (found == groups_.end()) {
       const bool last = i + 1 == words.size();
-      CLI::App* sub = parent->add_subcommand(words[i], last && spec ? spec->help : "");
+      CLI::App* sub = parent->add_subcommand(words[i], last && entry ? entry->help : "");
       sub->group("Commands");
       sub->allow_extras();
       sub->require_subcommand(0, 1);
@@ -129,19 +129,19 @@ CLI::App* CommandLine::AppFor(const std::vector<std::string>& words, const Comma
   return parent;
 }
 
-void CommandLine::AddLeaf(const CommandSpec& spec, CLI::App* sub) {
+void CommandLine::AddLeaf(const CommandEntry& entry, CLI::App* sub) {
   auto leaf = std::make_unique<Leaf>();
-  leaf->spec = &spec;
+  leaf->entry = &entry;
   leaf->app = sub;
-  std::string usage = std::string(kProgram) + " " + spec.path + " [OPTIONS]";
-  if (*spec.operands != '\0') {
-    usage += std::string(" ") + spec.operands;
+  std::string usage = std::string(kProgram) + " " + entry.path + " [OPTIONS]";
+  if (*entry.operands != '\0') {
+    usage += std::string(" ") + entry.operands;
     // The operands are checked by the handler, which knows how many it takes; the usage line
     // names them, so the option list need not.
     sub->add_option("operands", leaf->operands)->group("");
   }
   formatter_->SetUsage(sub, usage);
-  for (const auto& o : spec.options) {
+  for (const auto& o : entry.options) {
     const std::string name = std::string("--") + o.name;
     if (o.value != nullptr)
       sub->add_option(name)->description(o.help)->type_name(o.value)->expected(1);
@@ -199,13 +199,13 @@ int CommandLine::ReportExtra(std::ostream& err) {
 
 Options CommandLine::OptionsOf(const Leaf& leaf) const {
   Options options;
-  for (const OptionSpec& spec : leaf.spec->options) {
-    const CLI::Option* o = leaf.app->get_option(std::string("--") + spec.name);
+  for (const OptionSpec& entry : leaf.entry->options) {
+    const CLI::Option* o = leaf.app->get_option(std::string("--") + entry.name);
     if (o->count() == 0) continue;
-    if (spec.value == nullptr)
-      options.AddFlag(spec.name);
+    if (entry.value == nullptr)
+      options.AddFlag(entry.name);
     else
-      for (const auto& value : o->results()) options.AddValue(spec.name, value);
+      for (const auto& value : o->results()) options.AddValue(entry.name, value);
   }
   return options;
 }
@@ -235,7 +235,7 @@ int CommandLine::Run(std::vector<std::string> args, std::istream& in, std::ostre
     if (!leaf->app->parsed()) continue;
     Context ctx{leaf->operands, OptionsOf(*leaf), in, out, err};
     ctx.quiet = quiet_->count() > 0 || leaf->quiet->count() > 0;
-    const int code = leaf->spec->handler(ctx);
+    const int code = leaf->entry->handler(ctx);
     if (code == kUsage)
       err << formatter_->make_usage(leaf->app, "") << "Run '" << PathOf(leaf->app)
           << " --help' for its options.\n";
@@ -265,7 +265,7 @@ std::size_t EditDistance(const std::string& a, const std::string& b) {
   return d[a.size()][b.size()];
 }
 
-int RunCommandLine(const std::vector<CommandSpec>& commands, const std::vector<std::string>& args,
+int RunCommandLine(const std::vector<CommandEntry>& commands, const std::vector<std::string>& args,
                    std::istream& in, std::ostream& out, std::ostream& err) {
   CommandLine line(commands);
   return line.Run(args, in, out, err);

@@ -17,7 +17,7 @@ struct OptionSpec {
   const char* help;
 };
 
-struct CommandSpec {
+struct CommandEntry {
   const char* path;      // the command's words: "sign", "store list"
   const char* operands;  // the operands as the usage line shows them: "FILE", "[LIBRARY]"
   const char* help;
@@ -28,7 +28,7 @@ struct CommandSpec {
 // Parses `args` (the words after the program's name) against `commands` and runs the handler
 // chosen. Help and the version go to `out` (exit 0); every usage error goes to `err` with a
 // suggestion where a word is close to a known one (exit 2).
-int RunCommandLine(const std::vector<CommandSpec>& commands, const std::vector<std::string>& args,
+int RunCommandLine(const std::vector<CommandEntry>& commands, const std::vector<std::string>& args,
                    std::istream& in, std::ostream& out, std::ostream& err);
 
 // "vellum 1.00.0005": the project's version as the command prints it.

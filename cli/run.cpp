@@ -16,7 +16,7 @@ namespace {
 // The command line as data: each command with its operands and options, in the order the
 // help lists them. Options take their values as text; the handlers judge the values, so a
 // wrong number gets the handler's own message.
-const std::vector<CommandSpec>& Commands() {
+const std::vector<CommandEntry>& Commands() {
   static const OptionSpec kPasswordFile = {"password-file", "FILE",
                                            "read the password from FILE (one trailing line break "
                                            "is dropped); else $VELLUM_PASSWORD, else a prompt"};
@@ -32,7 +32,7 @@ const std::vector<CommandSpec>& Commands() {
   static const OptionSpec kAllowWeak = {"allow-weak", nullptr,
                                         "with --require-trust: a weak signer passes"};
   static const OptionSpec kJson = {"json", nullptr, "print one JSON object instead of the text"};
-  static const std::vector<CommandSpec> commands = {
+  static const std::vector<CommandEntry> commands = {
       {"register",
        "[LIBRARY]",
        "Register the library (default: the one installed with this command) in the user's "
