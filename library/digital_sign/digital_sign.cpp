@@ -153,6 +153,52 @@ const com::DispatchTable<_DigitalSign>& DigitalSign::Table() {
   return table;
 }
 
+namespace {
+
+// The body SignFile and SignZipFile share. An omitted extension reads as the empty text.
+HRESULT Sign(com::IUnknown* self, SignMode mode, SignArgs args, VARIANT* result) {
+  SetVariantResult(result, false);
+  VARIANT* const message = args.ResultantSigningMessage;
+  return Frame(
+      self,
+      [&] {
+        MissingSlots m;
+        for (VARIANT** arg :
+             {&args.bContentAndSignatureInSeparateFiles, &args.bBinaryEncoding, &args.sStoreName,
+              &args.ResultantSigningMessage, &args.sUseriD, &args.sPassword, &args.bEncryptFile,
+              &args.sIssuedToPerson, &args.sIssuedToMailId, &args.sIssuedToCompany,
+              &args.HashAlgorithm, &args.EncryptionAlgorithm})
+          *arg = m(*arg);
+        com::Variant empty_suffix = com::Variant::Text("");
+        if (args.sSignedFileExtension == nullptr) args.sSignedFileExtension = empty_suffix.get();
+        SetVariantResult(result, SignOperation(args, mode));
+      },
+      [message](const std::string& text) { com::StoreText(message, text); });
+}
+
+// The body VerifyFile, VerifyZipFile and VerifyNSEFile share; each mode reads only its own
+// arguments.
+HRESULT Verify(_DigitalSign* self, VerifyMode mode, VerifyArgs args, VARIANT_BOOL* result) {
+  SetBoolResult(result, false);
+  VARIANT* const message = args.VerifyErr;
+  return Frame(
+      self,
+      [&] {
+        MissingSlots m;
+        for (VARIANT** arg :
+             {&args.sFingerprintFName, &args.bContentAndSignatureInSeparateFiles,
+              &args.bBinaryEncoding, &args.sArrVerifyingCertificateDetails, &args.sOriginalFName,
+              &args.VerifyErr, &args.bOpenFileAfterVerifyContentSign, &args.sUseriD,
+              &args.sPassword, &args.bDecryptFile, &args.HashAlgorithm, &args.EncryptionAlgorithm,
+              &args.sTrim})
+          *arg = m(*arg);
+        SetBoolResult(result, VerifyOperation(self, args, mode));
+      },
+      [message](const std::string& text) { com::StoreText(message, text); });
+}
+
+}  // namespace
+
 HRESULT DigitalSign::SignFile(VARIANT sInputFileName, VARIANT* bContentAndSignatureInSeparateFiles,
                               VARIANT* bBinaryEncoding, VARIANT* sStoreName,
                               VARIANT* sSignedFileExtension, VARIANT* ResultantSigningMessage,
@@ -161,30 +207,12 @@ HRESULT DigitalSign::SignFile(VARIANT sInputFileName, VARIANT* bContentAndSignat
                               VARIANT* sIssuedToCompany, VARIANT* HashAlgorithm,
                               VARIANT* EncryptionAlgorithm, VARIANT* result) {
   if (!OnOwnerThread()) return com::RPC_E_WRONG_THREAD;
-  SetVariantResult(result, false);
-  auto fail = [&](const std::string& text) { com::StoreText(ResultantSigningMessage, text); };
-  return Frame(
-      this,
-      [&] {
-        MissingSlots m;
-        com::Variant empty_suffix = com::Variant::Text("");
-        SignArgs args{sInputFileName,
-                      m(bContentAndSignatureInSeparateFiles),
-                      m(bBinaryEncoding),
-                      m(sStoreName),
-                      sSignedFileExtension != nullptr ? sSignedFileExtension : empty_suffix.get(),
-                      m(ResultantSigningMessage),
-                      m(sUseriD),
-                      m(sPassword),
-                      m(bEncryptFile),
-                      m(sIssuedToPerson),
-                      m(sIssuedToMailId),
-                      m(sIssuedToCompany),
-                      m(HashAlgorithm),
-                      m(EncryptionAlgorithm)};
-        SetVariantResult(result, SignOperation(args, SignMode::kFile));
-      },
-      fail);
+  return Sign(
+      this, SignMode::kFile,
+      {sInputFileName, bContentAndSignatureInSeparateFiles, bBinaryEncoding, sStoreName,
+       sSignedFileExtension, ResultantSigningMessage, sUseriD, sPassword, bEncryptFile,
+       sIssuedToPerson, sIssuedToMailId, sIssuedToCompany, HashAlgorithm, EncryptionAlgorithm},
+      result);
 }
 
 HRESULT DigitalSign::SignZipFile(VARIANT sInputFileName,
@@ -196,30 +224,12 @@ HRESULT DigitalSign::SignZipFile(VARIANT sInputFileName,
                                  VARIANT* sIssuedToCompany, VARIANT* HashAlgorithm,
                                  VARIANT* EncryptionAlgorithm, VARIANT* result) {
   if (!OnOwnerThread()) return com::RPC_E_WRONG_THREAD;
-  SetVariantResult(result, false);
-  auto fail = [&](const std::string& text) { com::StoreText(ResultantSigningMessage, text); };
-  return Frame(
-      this,
-      [&] {
-        MissingSlots m;
-        com::Variant empty_suffix = com::Variant::Text("");
-        SignArgs args{sInputFileName,
-                      m(bContentAndSignatureInSeparateFiles),
-                      m(bBinaryEncoding),
-                      m(sStoreName),
-                      sSignedFileExtension != nullptr ? sSignedFileExtension : empty_suffix.get(),
-                      m(ResultantSigningMessage),
-                      m(sUseriD),
-                      m(sPassword),
-                      m(bEncryptFile),
-                      m(sIssuedToPerson),
-                      m(sIssuedToMailId),
-                      m(sIssuedToCompany),
-                      m(HashAlgorithm),
-                      m(EncryptionAlgorithm)};
-        SetVariantResult(result, SignOperation(args, SignMode::kZip));
-      },
-      fail);
+  return Sign(
+      this, SignMode::kZip,
+      {sInputFileName, bContentAndSignatureInSeparateFiles, bBinaryEncoding, sStoreName,
+       sSignedFileExtension, ResultantSigningMessage, sUseriD, sPassword, bEncryptFile,
+       sIssuedToPerson, sIssuedToMailId, sIssuedToCompany, HashAlgorithm, EncryptionAlgorithm},
+      result);
 }
 
 HRESULT DigitalSign::StartDoc(BSTR* DocName, BSTR* sErrStartDoc, VARIANT_BOOL* result) {
@@ -252,44 +262,22 @@ HRESULT DigitalSign::VerifyFile(VARIANT* sFingerprintFName,
                                 VARIANT* EncryptionAlgorithm, VARIANT* sTrim,
                                 VARIANT_BOOL* result) {
   if (!OnOwnerThread()) return com::RPC_E_WRONG_THREAD;
-  SetBoolResult(result, false);
-  auto fail = [&](const std::string& text) { com::StoreText(VerifyErr, text); };
-  return Frame(
-      this,
-      [&] {
-        MissingSlots m;
-        VerifyArgs args{m(sFingerprintFName),
-                        m(bContentAndSignatureInSeparateFiles),
-                        m(bBinaryEncoding),
-                        m(sArrVerifyingCertificateDetails),
-                        m(sOriginalFName),
-                        m(VerifyErr),
-                        m(bOpenFileAfterVerifyContentSign),
-                        m(sUseriD),
-                        m(sPassword),
-                        m(bDecryptFile),
-                        m(HashAlgorithm),
-                        m(EncryptionAlgorithm),
-                        m(sTrim)};
-        SetBoolResult(result, VerifyOperation(this, args, VerifyMode::kFile));
-      },
-      fail);
+  return Verify(
+      this, VerifyMode::kFile,
+      {sFingerprintFName, bContentAndSignatureInSeparateFiles, bBinaryEncoding,
+       sArrVerifyingCertificateDetails, sOriginalFName, VerifyErr, bOpenFileAfterVerifyContentSign,
+       sUseriD, sPassword, bDecryptFile, HashAlgorithm, EncryptionAlgorithm, sTrim},
+      result);
 }
 
 HRESULT DigitalSign::VerifyNSEFile(VARIANT* sFingerprintFName, VARIANT* bBinaryEncoding,
                                    VARIANT* sOriginalFName, VARIANT* VerifyErr,
                                    VARIANT_BOOL* result) {
   if (!OnOwnerThread()) return com::RPC_E_WRONG_THREAD;
-  SetBoolResult(result, false);
-  auto fail = [&](const std::string& text) { com::StoreText(VerifyErr, text); };
-  return Frame(
-      this,
-      [&] {
-        MissingSlots m;
-        SetBoolResult(result, VerifyNseOperation(m(sFingerprintFName), m(bBinaryEncoding),
-                                                 m(sOriginalFName), m(VerifyErr)));
-      },
-      fail);
+  return Verify(this, VerifyMode::kNse,
+                {sFingerprintFName, nullptr, bBinaryEncoding, nullptr, sOriginalFName, VerifyErr,
+                 nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
+                result);
 }
 
 HRESULT DigitalSign::VerifyZipFile(
@@ -299,28 +287,12 @@ HRESULT DigitalSign::VerifyZipFile(
     VARIANT* sPassword, VARIANT* bDecryptFile, VARIANT* HashAlgorithm, VARIANT* EncryptionAlgorithm,
     VARIANT_BOOL* result) {
   if (!OnOwnerThread()) return com::RPC_E_WRONG_THREAD;
-  SetBoolResult(result, false);
-  auto fail = [&](const std::string& text) { com::StoreText(VerifyErr, text); };
-  return Frame(
-      this,
-      [&] {
-        MissingSlots m;
-        VerifyArgs args{m(sFingerprintFName),
-                        m(bContentAndSignatureInSeparateFiles),
-                        m(bBinaryEncoding),
-                        m(sArrVerifyingCertificateDetails),
-                        m(sOriginalFName),
-                        m(VerifyErr),
-                        m(bOpenFileAfterVerifyContentSign),
-                        m(sUseriD),
-                        m(sPassword),
-                        m(bDecryptFile),
-                        m(HashAlgorithm),
-                        m(EncryptionAlgorithm),
-                        nullptr};
-        SetBoolResult(result, VerifyOperation(this, args, VerifyMode::kZip));
-      },
-      fail);
+  return Verify(
+      this, VerifyMode::kZip,
+      {sFingerprintFName, bContentAndSignatureInSeparateFiles, bBinaryEncoding,
+       sArrVerifyingCertificateDetails, sOriginalFName, VerifyErr, bOpenFileAfterVerifyContentSign,
+       sUseriD, sPassword, bDecryptFile, HashAlgorithm, EncryptionAlgorithm, nullptr},
+      result);
 }
 
 HRESULT DigitalSign::WriteWholeFile(BSTR* sFileName, BSTR* sData, VARIANT_BOOL bBinary,

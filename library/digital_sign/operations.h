@@ -3,10 +3,14 @@
 // message; a failure never leaves as an exception.
 #pragma once
 
+#include <initializer_list>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "library/com/variant.h"
+#include "library/platform/error.h"
 #include "library/platform/text.h"
 #include "vellum/vellum.h"
 
@@ -55,9 +59,11 @@ struct VerifyArgs {
   std::vector<crypto::MessageSigner>* verified_signers = nullptr;
 };
 
-enum class VerifyMode { kFile, kZip };
+// VerifyNSEFile reads only sFingerprintFName, bBinaryEncoding, sOriginalFName and VerifyErr.
+enum class VerifyMode { kFile, kZip, kNse };
 // `self` opens the verified file through its own StartDoc when asked.
 bool VerifyOperation(_DigitalSign* self, const VerifyArgs& args, VerifyMode mode);
+// VerifyOperation in VerifyNSEFile's mode, for callers that hold its four arguments only.
 bool VerifyNseOperation(VARIANT* sFingerprintFName, VARIANT* bBinaryEncoding,
                         VARIANT* sOriginalFName, VARIANT* VerifyErr,
                         std::vector<crypto::MessageSigner>* verified_signers = nullptr);
@@ -70,5 +76,33 @@ Bytes CredentialsHash(const VARIANT& sUseriD, const VARIANT& sPassword, std::int
 // A text read from a variant for a message, or "" when it holds no text (a message must still
 // be composed while reporting another failure).
 std::string TextOrEmpty(const VARIANT* v);
+
+// A flag that must be True or False. The automation comparison leaves any other value (a check
+// box's 1) in neither branch, which would do nothing yet report success; it raises error 5
+// naming the argument instead.
+bool Flag(const VARIANT& v, const char* name);
+
+// A message text with named fields in braces ("Desc.{desc}"), filled from `fields`. Only the
+// pattern is scanned: a value holding braces is copied as it is.
+struct Field {
+  std::string_view name;
+  std::string_view value;
+};
+std::string Fill(std::string_view pattern, std::span<const Field> fields);
+inline std::string Fill(std::string_view pattern, std::initializer_list<Field> fields) {
+  return Fill(pattern, std::span<const Field>(fields.begin(), fields.size()));
+}
+
+// What a method says when an error ends it during a stage: `runtime` for a run-time error (a
+// positive number), `component` for a component's failure code (zero or negative).
+struct StageTexts {
+  int stage;
+  const char* runtime;
+  const char* component;
+};
+// The stage's text for `e`, filled from `fields` and {desc}, the error's description. The
+// table's first row stands for a stage it does not list.
+std::string FailureText(std::span<const StageTexts> table, int stage, const Error& e,
+                        std::initializer_list<Field> fields);
 
 }  // namespace vellum

@@ -1,10 +1,12 @@
 // SignFile and SignZipFile: choose a certificate from the user's store, sign the file's
 // content, optionally bind it to credentials, and write the signature file beside the input.
+// A call is a chain of stages (read the options, choose the certificate, build the message,
+// name and write the signature file, pack it, report); the stage under way picks the text of
+// a failure from the table below.
 #include <ctime>
 #include <memory>
 #include <optional>
 
-#include "library/crypto/hashed_data.h"
 #include "library/crypto/signed_data.h"
 #include "library/crypto/store.h"
 #include "library/crypto/token.h"
@@ -25,7 +27,7 @@ using com::StoreText;
 using com::ToLong;
 using com::ToUtf8;
 
-// The steps of a signing call; the stage under way picks the failure message.
+// The stages of a signing call, numbered as the failure texts know them.
 enum Stage : int {
   kCredentials = 0,
   kReadInput = 1,
@@ -36,57 +38,57 @@ enum Stage : int {
   kOnlyCertificate = 6,
 };
 
-constexpr const char* kNoCertificate = " No signing certificate / store can be found. ";
-constexpr const char* kSelectionCancelled =
-    " Signing process cancelled because, Certificate selection dialog was canceled. ";
-constexpr const char* kCantEncrypt = "Can't Encrypt the message.";
-constexpr const char* kCantCompress = "Can't Compress the File.";
+// Every text of SignFile and SignZipFile. In braces, what is filled in: {desc} the error's
+// description, {last} the message as it stood, {file} the signature file, {input} the file to
+// sign, {subject} the signer, {store} the store's name, {from} the store line.
+constexpr struct {
+  const char* no_certificate = " No signing certificate / store can be found. ";
+  const char* selection_cancelled =
+      " Signing process cancelled because, Certificate selection dialog was canceled. ";
+  const char* cant_encrypt = "Can't Encrypt the message.";
+  const char* cant_compress = "Can't Compress the File.";
+  const char* picker_title = "Sign ";
+  const char* picker_prompt = "Please select a certificate to sign {input}.";
+  const char* signed_file =
+      " Signed file from Certificate: {subject}\r\n{from}\r\n\r\n"
+      " And Signature saved to file:  {file}";
+  const char* personal_store = " From Current user Store Name: Personal";
+  const char* named_store = " From Current user Store Name: {store}.";
+  // Failures, by stage (kFailures).
+  const char* input_unreadable =
+      "File specified to sign can't accessed or any other file access problem occured\r\n"
+      "Desc.{desc}";
+  const char* signature_unwritable =
+      "Digital Signature created can't be put into file : \r\n{file}\r\n"
+      "check for access to create new textfile in folder, where sign present. \r\nDesc.{desc}";
+  const char* last_success = "Last Success: {last}.{desc}";
+  const char* store_unusable =
+      " Unable to access Personal Store (Current User) or it don't have valid certificate in "
+      "it.";
+  const char* signing_failed =
+      " Signing process failed.\r\nPrivate key along with certificate may be destroyed. ";
+  const char* problem = " Problem incurred during 'Signing'\r\nDescription: \r\n{desc}";
+  // A token fails for reasons the user can act on (the PIN, the card, the module): the reason
+  // follows the store text.
+  const char* token_reason = "\r\nDesc.{desc}";
+  // Descriptions of the errors the call raises itself.
+  const char* no_signer = "no signing certificate";
+  const char* no_selection = "certificate selection cancelled";
+  const char* replaces_input = ": the signature file would replace the file being signed";
+} kText;
 
-// The message for an error that ended the call, by its number's sign and the stage.
-std::string FailureMessage(const Error& e, int stage, const std::string& signature_file,
-                           const VARIANT* current_message) {
-  const std::string& desc = e.description();
-  if (e.number() > 0) {
-    if (stage == kReadInput)
-      return std::string(
-                 "File specified to sign can't accessed or any other file access problem "
-                 "occured") +
-             kCrLf + "Desc." + desc;
-    if (e.number() == 547) return TextOrEmpty(current_message);
-    if (stage == kWriteSignature)
-      return std::string("Digital Signature created can't be put into file : ") + kCrLf +
-             signature_file + kCrLf +
-             "check for access to create new textfile in folder, where sign present. " + kCrLf +
-             "Desc." + desc;
-    return "Last Success: " + TextOrEmpty(current_message) + "." + desc;
-  }
-  switch (stage) {
-    case kStore:
-      // A token fails for reasons the user can act on (the PIN, the card, the module): the
-      // reason follows the store text.
-      return std::string(
-                 " Unable to access Personal Store (Current User) or it don't have valid "
-                 "certificate in it.") +
-             (crypto::IsTokenFailure(e.number()) ? kCrLf + std::string("Desc.") + desc : "");
-    case kSelection:
-      return kSelectionCancelled;
-    case kSigning:
-      return std::string(" Signing process failed.") + kCrLf +
-             "Private key along with certificate may be destroyed. ";
-    default:
-      return std::string(" Problem incurred during 'Signing'") + kCrLf + "Description: " + kCrLf +
-             desc;
-  }
-}
+constexpr StageTexts kFailures[] = {
+    {kCredentials, kText.last_success, kText.problem},
+    {kReadInput, kText.input_unreadable, kText.problem},
+    {kWriteSignature, kText.signature_unwritable, kText.problem},
+    {kSigning, kText.last_success, kText.signing_failed},
+    {kStore, kText.last_success, kText.store_unusable},
+    {kSelection, kText.last_success, kText.selection_cancelled},
+    {kOnlyCertificate, kText.last_success, kText.problem},
+};
 
-// A flag that must be True or False. The automation comparison leaves any other value (a check
-// box's 1) in neither branch, which would sign nothing yet report success; refuse it instead.
-bool Flag(const VARIANT& v, const char* name) {
-  if (EqualsBool(v, true)) return true;
-  if (EqualsBool(v, false)) return false;
-  throw Error::Runtime(rt::kInvalidCall, RuntimeDescription(rt::kInvalidCall) + ": " + name +
-                                             " must be True or False");
-}
+// A run-time error of this number leaves the message as it stood (unless reading failed).
+constexpr std::int32_t kKeepMessage = 547;
 
 // Narrows the store's certificates as signing requires: with a private key, valid now, and
 // matching each subject filter that is not empty. Every step runs only while some remain.
@@ -127,159 +129,194 @@ Bytes ReadAll(WholeFileReader& data, std::string_view prefix, std::string_view t
   return content;
 }
 
-}  // namespace
+// One signing call: the stage under way and what the stages before it found.
+class SignCall {
+ public:
+  SignCall(const SignArgs& args, SignMode mode) : a_(args), mode_(mode) {}
 
-std::string TextOrEmpty(const VARIANT* v) {
-  if (v == nullptr) return {};
-  try {
-    return ToUtf8(*v);
-  } catch (const Error&) {
-    return {};
+  // Runs the stages in order. False when one stopped the call; its message is written.
+  bool Run() {
+    try {
+      ReadOptions();
+      if (!ChooseCertificate() || !BuildMessage()) return false;
+      NameSignatureFile();
+      Write();
+      if (!Pack()) return false;
+      Report();
+      return true;
+    } catch (const Error& e) {
+      // A read failure surfaces inside the component that was reading; it is still the
+      // reading stage that failed.
+      if (reading_ && reading_->failed()) stage_ = kReadInput;
+      return Stop(FailureMessage(e));
+    }
   }
-}
 
-Bytes CredentialsHash(const VARIANT& sUseriD, const VARIANT& sPassword, std::int32_t algorithm) {
-  crypto::HashedData hashed;
-  hashed.SetAlgorithm(algorithm);
-  platform::SecretText credentials(com::ToTextBytes(sUseriD) + com::ToTextBytes(sPassword));
-  hashed.Hash(credentials.get());
-  return Utf8ToUtf16le(hashed.Value());
-}
-
-bool SignOperation(const SignArgs& a, SignMode mode) {
-  int stage = kCredentials;
-  std::string signature_file;
-  std::optional<WholeFileReader> reading;  // the input, read once or twice
-  try {
-    const bool detached =
-        Flag(*a.bContentAndSignatureInSeparateFiles, "bContentAndSignatureInSeparateFiles");
-    const bool binary = Flag(*a.bBinaryEncoding, "bBinaryEncoding");
-    const bool credentials = !(EqualsText(*a.sUseriD, "") || EqualsText(*a.sPassword, ""));
-    Bytes hash;
-    if (credentials) {
-      const std::int32_t code = ToLong(*a.HashAlgorithm);
-      hash = CredentialsHash(*a.sUseriD, *a.sPassword, code < 0 ? 0 : code);
-    }
-
-    stage = kStore;
-    const std::time_t now = std::time(nullptr);
-    const std::string input = ToUtf8(a.sInputFileName);
-    crypto::Certificates certs = Candidates(a, now);
-    // A packed signature without a certificate would be signed by nobody: both signing calls
-    // stop here, SignZipFile with the signing-failure message.
-    if (certs.Count() == 0) {
-      if (mode == SignMode::kFile) {
-        StoreText(a.ResultantSigningMessage, kNoCertificate);
-        return false;
-      }
-      stage = kSigning;
-      throw Error::Component(hr::kSignerNotFound, "no signing certificate");
-    }
-    if (certs.Count() == 1) {
-      stage = kOnlyCertificate;
-    } else {
-      stage = kSelection;
-      certs = certs.Select("Sign ", "Please select a certificate to sign " + input + ".");
-      if (certs.Count() == 0) {
-        if (mode == SignMode::kFile) {
-          StoreText(a.ResultantSigningMessage, kSelectionCancelled);
-          return false;
-        }
-        stage = kSigning;
-        throw Error::Component(hr::kCancelled, "certificate selection cancelled");
-      }
-    }
-    crypto::Signer signer;
-    signer.SetCertificate(certs.Item(1));
-
-    stage = kReadInput;
-    reading.emplace(input, binary, false);
-    // The hash leads the attached content only when the message is not encrypted (or
-    // packed); the attached flag is read in attached mode only.
-    const bool encrypt_flag = !detached && EqualsBool(*a.bEncryptFile, true);
-    const bool hash_inside =
-        detached ? credentials : credentials && EqualsBool(*a.bEncryptFile, false);
-    const std::string_view prefix = hash_inside ? std::string_view(hash) : std::string_view();
-    const Bytes trailer = detached ? Bytes() : signature_files::AttachedTrailer(input);
-    signer.AddAuthenticatedAttribute({crypto::kAttributeSigningTime, now});
-    const int encoding = binary ? crypto::kEncodeBinary : crypto::kEncodeBase64;
-    // SignFile encrypts an attached message as a whole, so that one alone is built in memory;
-    // every other message is signed as the file is read, and an attached one is written as the
-    // file is read a second time.
-    const bool encrypt = mode == SignMode::kFile && encrypt_flag && credentials;
-    crypto::SignedData signed_data;
-    Bytes message;
-    std::optional<crypto::StreamSignature> signature;
-    if (encrypt) {
-      signed_data.SetContent(ReadAll(*reading, prefix, trailer));
-      stage = kSigning;
-      message = AsMessageText(signed_data.Sign(signer, detached, encoding), binary);
-      std::string ignored;
-      Bytes encrypted;
-      if (!EncryptMessage(message, hash, encrypted, ignored, ToLong(*a.EncryptionAlgorithm))) {
-        StoreText(a.ResultantSigningMessage, kCantEncrypt);
-        return false;
-      }
-      message = std::move(encrypted);
-    } else {
-      stage = kSigning;
-      signature.emplace(signed_data.SignStream(signer, ReaderOf(*reading, prefix, trailer)));
-      if (detached) message = AsMessageText(signature->DetachedMessage(encoding), binary);
-    }
-    std::string suffix = ToUtf8(*a.sSignedFileExtension);
-    const bool default_suffix = suffix.empty();
-    signature_file = signature_files::SignatureFileName(input, suffix, detached);
-    if (default_suffix) StoreText(a.sSignedFileExtension, suffix);
-
-    stage = kWriteSignature;
-    // A suffix that turns the input's name back into itself (".txt" for a.txt), or a packed
-    // name that lands on the input, would replace the only copy of the signed data.
-    const bool packing = mode == SignMode::kZip && encrypt_flag && credentials;
-    if (signature_files::NamesSameFile(signature_file, input) ||
-        (packing && signature_files::NamesSameFile(
-                        signature_files::CompressedFileName(signature_file), input)))
-      throw Error::Runtime(rt::kPathFileAccess,
-                           RuntimeDescription(rt::kPathFileAccess) +
-                               ": the signature file would replace the file being signed");
-    if (signature && !detached) {
-      WholeFileWriter writer(signature_file);
-      stage = kReadInput;
-      reading.emplace(input, binary, false);
-      stage = kWriteSignature;
-      signature->WriteAttachedMessage(encoding, ReaderOf(*reading, prefix, trailer),
-                                      [&writer](std::string_view bytes) { writer.Write(bytes); });
-      writer.Commit();
-    } else {
-      WriteWholeFile(signature_file, message, binary);
-    }
-    if (packing) {
-      std::string source = signature_file;
-      std::string packed = signature_files::CompressedFileName(signature_file);
-      platform::SecretText password(ToUtf8(*a.sPassword));
-      ZipLogic zip;
-      if (!zip.ZipFile(source, packed, password.get())) {
-        StoreText(a.ResultantSigningMessage, kCantCompress);
-        return false;
-      }
-    }
-
-    const std::string subject = signer.certificate()->SubjectName();
-    const std::string store_line =
-        EqualsText(*a.sStoreName, "")
-            ? " From Current user Store Name: Personal"
-            : " From Current user Store Name: " + ToUtf8(*a.sStoreName) + ".";
-    StoreText(a.ResultantSigningMessage, " Signed file from Certificate: " + subject + kCrLf +
-                                             store_line + kCrLf + kCrLf +
-                                             " And Signature saved to file:  " + signature_file);
-    return true;
-  } catch (const Error& e) {
-    // A read failure surfaces inside the component that was reading; it is still the reading
-    // step that failed.
-    if (reading && reading->failed()) stage = kReadInput;
-    StoreText(a.ResultantSigningMessage,
-              FailureMessage(e, stage, signature_file, a.ResultantSigningMessage));
+ private:
+  bool Stop(const std::string& text) {
+    StoreText(a_.ResultantSigningMessage, text);
     return false;
   }
+
+  std::string FailureMessage(const Error& e) const {
+    const std::string last = TextOrEmpty(a_.ResultantSigningMessage);
+    if (e.number() == kKeepMessage && stage_ != kReadInput) return last;
+    std::string text =
+        FailureText(kFailures, stage_, e, {{"last", last}, {"file", signature_file_}});
+    if (stage_ == kStore && e.number() <= 0 && crypto::IsTokenFailure(e.number()))
+      text += Fill(kText.token_reason, {{"desc", e.description()}});
+    return text;
+  }
+
+  void ReadOptions() {
+    detached_ =
+        Flag(*a_.bContentAndSignatureInSeparateFiles, "bContentAndSignatureInSeparateFiles");
+    binary_ = Flag(*a_.bBinaryEncoding, "bBinaryEncoding");
+    credentials_ = !(EqualsText(*a_.sUseriD, "") || EqualsText(*a_.sPassword, ""));
+    if (credentials_) {
+      const std::int32_t code = ToLong(*a_.HashAlgorithm);
+      hash_ = CredentialsHash(*a_.sUseriD, *a_.sPassword, code < 0 ? 0 : code);
+    }
+  }
+
+  bool ChooseCertificate() {
+    stage_ = kStore;
+    now_ = std::time(nullptr);
+    input_ = ToUtf8(a_.sInputFileName);
+    crypto::Certificates certs = Candidates(a_, now_);
+    if (certs.Count() == 0)
+      return NoCertificate(kText.no_certificate, hr::kSignerNotFound, kText.no_signer);
+    if (certs.Count() == 1) {
+      stage_ = kOnlyCertificate;
+    } else {
+      stage_ = kSelection;
+      certs = certs.Select(kText.picker_title, Fill(kText.picker_prompt, {{"input", input_}}));
+      if (certs.Count() == 0)
+        return NoCertificate(kText.selection_cancelled, hr::kCancelled, kText.no_selection);
+    }
+    signer_.SetCertificate(certs.Item(1));
+    return true;
+  }
+
+  // SignFile stops with its text. A packed signature without a certificate would be signed by
+  // nobody: SignZipFile fails at the signing stage.
+  bool NoCertificate(const char* text, std::int32_t code, const char* description) {
+    if (mode_ == SignMode::kFile) return Stop(text);
+    stage_ = kSigning;
+    throw Error::Component(code, description);
+  }
+
+  // SignFile encrypts an attached message as a whole, so that one alone is built in memory;
+  // every other message is signed as the file is read, and an attached one is written as the
+  // file is read a second time.
+  bool BuildMessage() {
+    stage_ = kReadInput;
+    reading_.emplace(input_, binary_, false);
+    // The hash leads the attached content only when the message is not encrypted (or
+    // packed); the attached flag is read in attached mode only.
+    encrypt_flag_ = !detached_ && EqualsBool(*a_.bEncryptFile, true);
+    const bool hash_inside =
+        detached_ ? credentials_ : credentials_ && EqualsBool(*a_.bEncryptFile, false);
+    prefix_ = hash_inside ? std::string_view(hash_) : std::string_view();
+    trailer_ = detached_ ? Bytes() : signature_files::AttachedTrailer(input_);
+    signer_.AddAuthenticatedAttribute({crypto::kAttributeSigningTime, now_});
+    encoding_ = binary_ ? crypto::kEncodeBinary : crypto::kEncodeBase64;
+    if (mode_ == SignMode::kFile && encrypt_flag_ && credentials_) return BuildEncrypted();
+    stage_ = kSigning;
+    signature_.emplace(signed_data_.SignStream(signer_, ReaderOf(*reading_, prefix_, trailer_)));
+    if (detached_) message_ = AsMessageText(signature_->DetachedMessage(encoding_), binary_);
+    return true;
+  }
+
+  bool BuildEncrypted() {
+    signed_data_.SetContent(ReadAll(*reading_, prefix_, trailer_));
+    stage_ = kSigning;
+    const Bytes text = AsMessageText(signed_data_.Sign(signer_, detached_, encoding_), binary_);
+    std::string ignored;
+    if (!EncryptMessage(text, hash_, message_, ignored, ToLong(*a_.EncryptionAlgorithm)))
+      return Stop(kText.cant_encrypt);
+    return true;
+  }
+
+  // Still the signing stage: a name that cannot be formed fails as signing does.
+  void NameSignatureFile() {
+    std::string suffix = ToUtf8(*a_.sSignedFileExtension);
+    const bool default_suffix = suffix.empty();
+    signature_file_ = signature_files::SignatureFileName(input_, suffix, detached_);
+    if (default_suffix) StoreText(a_.sSignedFileExtension, suffix);
+  }
+
+  void Write() {
+    stage_ = kWriteSignature;
+    packing_ = mode_ == SignMode::kZip && encrypt_flag_ && credentials_;
+    // A suffix that turns the input's name back into itself (".txt" for a.txt), or a packed
+    // name that lands on the input, would replace the only copy of the signed data.
+    if (signature_files::NamesSameFile(signature_file_, input_) ||
+        (packing_ && signature_files::NamesSameFile(
+                         signature_files::CompressedFileName(signature_file_), input_)))
+      throw Error::Runtime(rt::kPathFileAccess,
+                           RuntimeDescription(rt::kPathFileAccess) + kText.replaces_input);
+    if (!signature_ || detached_) {
+      WriteWholeFile(signature_file_, message_, binary_);
+      return;
+    }
+    WholeFileWriter writer(signature_file_);
+    stage_ = kReadInput;
+    reading_.emplace(input_, binary_, false);
+    stage_ = kWriteSignature;
+    signature_->WriteAttachedMessage(encoding_, ReaderOf(*reading_, prefix_, trailer_),
+                                     [&writer](std::string_view bytes) { writer.Write(bytes); });
+    writer.Commit();
+  }
+
+  bool Pack() {
+    if (!packing_) return true;
+    std::string source = signature_file_;
+    std::string packed = signature_files::CompressedFileName(signature_file_);
+    platform::SecretText password(ToUtf8(*a_.sPassword));
+    ZipLogic zip;
+    if (!zip.ZipFile(source, packed, password.get())) return Stop(kText.cant_compress);
+    return true;
+  }
+
+  void Report() {
+    const std::string subject = signer_.certificate()->SubjectName();
+    const std::string from = EqualsText(*a_.sStoreName, "")
+                                 ? std::string(kText.personal_store)
+                                 : Fill(kText.named_store, {{"store", ToUtf8(*a_.sStoreName)}});
+    StoreText(
+        a_.ResultantSigningMessage,
+        Fill(kText.signed_file, {{"subject", subject}, {"from", from}, {"file", signature_file_}}));
+  }
+
+  const SignArgs& a_;
+  const SignMode mode_;
+  Stage stage_ = kCredentials;
+  // The options.
+  bool detached_ = false;
+  bool binary_ = false;
+  bool credentials_ = false;
+  bool encrypt_flag_ = false;
+  bool packing_ = false;
+  Bytes hash_;
+  // The certificate and the message.
+  std::time_t now_ = 0;
+  std::string input_;
+  crypto::Signer signer_;
+  std::optional<WholeFileReader> reading_;  // the input, read once or twice
+  std::string_view prefix_;
+  Bytes trailer_;
+  int encoding_ = crypto::kEncodeBase64;
+  crypto::SignedData signed_data_;
+  std::optional<crypto::StreamSignature> signature_;  // a message signed as it was read
+  Bytes message_;                                     // a message held whole
+  std::string signature_file_;
+};
+
+}  // namespace
+
+bool SignOperation(const SignArgs& args, SignMode mode) {
+  return SignCall(args, mode).Run();
 }
 
 }  // namespace vellum

@@ -1,5 +1,7 @@
 // VerifyFile, VerifyZipFile and VerifyNSEFile: check a signature, judge the signer's
-// certificate, restore carried content and report.
+// certificate, restore carried content and report. A call is a chain of stages (read the
+// options, unpack, check a detached or an attached message, decrypt, restore, finish); the
+// stage under way picks the text of a failure from the table below.
 #include <unistd.h>
 
 #include <cerrno>
@@ -29,7 +31,7 @@ using com::StoreText;
 using com::ToLong;
 using com::ToUtf8;
 
-// The steps of a verifying call; the stage under way picks the failure message.
+// The stages of a verifying call, numbered as the failure texts know them.
 enum Stage : int {
   kStart = 0,
   kReadOriginal = 1,
@@ -40,55 +42,46 @@ enum Stage : int {
   kDecrypt = 6,
 };
 
-constexpr const char* kNoOriginalName =
-    "Original file name not specified. Please give Original file name. ";
+// Every text of VerifyFile, VerifyZipFile and VerifyNSEFile. In braces, what is filled in:
+// {desc} the error's description, {last} the message as it stood, {original} the original
+// file's name as it stood, {file} the restored file, {reason} the opener's answer.
+constexpr struct {
+  const char* cant_unzip = "Can't Unzip the file.";
+  const char* no_original_name =
+      "Original file name not specified. Please give Original file name. ";
+  const char* not_valid = "Signature or Certificate is not valid .";
+  const char* credentials_mismatch =
+      "Verification fails.\r\nReason: UserID or Password is incorrect.";
+  const char* restored = "{last}\r\n And Original content written to file: {file}";
+  const char* opened = "{last}\r\n{reason}";
+  const char* not_opened = "{last}\r\nBut unable to open file due to reason: {reason}";
+  // Failures, by stage (kFailures).
+  const char* last_success = "Last Success: {last}.\r\n Problem:{desc}";
+  const char* original_unreadable = "Original File Not Found Or Can't BE Accessed\r\nDesc.{desc}";
+  const char* signature_unreadable =
+      "Signature File Not Found \r\nOr Can't Be Accessed for Original file : {original}";
+  const char* signature_not_valid = "Signature or Certificate is not valid. ";
+  const char* original_unwritable = "Can't create/write File: {original}. \r\nReason: {desc}";
+  const char* name_not_carried =
+      "Your File is verified. But filename content is not saved in required format to create "
+      "original file.";
+  const char* signing_problem = "Signing Problem: {desc}";
+} kText;
 
-std::string FailureMessage(const Error& e, int stage, const VARIANT* sOriginalFName,
-                           const VARIANT* VerifyErr) {
-  const std::string& desc = e.description();
-  if (e.number() > 0) {
-    switch (stage) {
-      case kReadOriginal:
-        return std::string("Original File Not Found Or Can't BE Accessed") + kCrLf + "Desc." + desc;
-      case kReadSignature:
-        return std::string("Signature File Not Found ") + kCrLf +
-               "Or Can't Be Accessed for Original file : " + TextOrEmpty(sOriginalFName);
-      case kDecrypt:
-        return "Signature or Certificate is not valid .";
-      case kWriteOriginal:
-        return "Can't create/write File: " + TextOrEmpty(sOriginalFName) + ". " + kCrLf +
-               "Reason: " + desc;
-      case kParseContent:
-        return "Your File is verified. But filename content is not saved in required format to "
-               "create original file.";
-      default:
-        return "Last Success: " + TextOrEmpty(VerifyErr) + "." + kCrLf + " Problem:" + desc;
-    }
-  }
-  if (stage == kVerify) return "Signature or Certificate is not valid. ";
-  return "Signing Problem: " + desc;
-}
+constexpr StageTexts kFailures[] = {
+    {kStart, kText.last_success, kText.signing_problem},
+    {kReadOriginal, kText.original_unreadable, kText.signing_problem},
+    {kReadSignature, kText.signature_unreadable, kText.signing_problem},
+    {kVerify, kText.last_success, kText.signature_not_valid},
+    {kWriteOriginal, kText.original_unwritable, kText.signing_problem},
+    {kParseContent, kText.name_not_carried, kText.signing_problem},
+    {kDecrypt, kText.not_valid, kText.signing_problem},
+};
 
 // The signature file's content as the component reads it: Base64 text back to its ASCII
 // bytes; a binary message as its bytes (the reader's trailing zero byte is accepted there).
 Bytes MessageBytes(const Bytes& text, bool binary) {
   return binary ? text : Utf16leToAnsi(text);
-}
-
-// Checks a detached signature over `prefix` and the original file's data part as `data` reads
-// it, without holding the file. A read failure is the original file's, whatever the component
-// was doing when it came.
-void VerifyStreamed(crypto::SignedData& signed_data, const Bytes& message, WholeFileReader& data,
-                    std::string_view prefix, int& stage) {
-  signature_files::ContentStream content(prefix, data, {});
-  try {
-    signed_data.VerifyDetached(message, [&content](char* buffer, std::size_t capacity) {
-      return content.Read(buffer, capacity);
-    });
-  } catch (const Error&) {
-    if (data.failed()) stage = kReadOriginal;
-    throw;
-  }
 }
 
 // The signature file's message, decoded as the file is read. The file's bytes go to the decoder
@@ -141,184 +134,241 @@ bool AsksToDecrypt(const VerifyArgs& a) {
   }
 }
 
-bool CredentialsGiven(const VerifyArgs& a) {
-  return !(EqualsText(*a.sUseriD, "") || EqualsText(*a.sPassword, ""));
-}
+// One verifying call: the stage under way and what the stages before it found.
+class VerifyCall {
+ public:
+  VerifyCall(_DigitalSign* self, const VerifyArgs& args, VerifyMode mode)
+      : self_(self), a_(args), mode_(mode) {}
 
-// Opens the verified file through the object's own StartDoc and reports the outcome.
-void OpenAfterVerify(_DigitalSign* self, const std::string& path, VARIANT* VerifyErr) {
-  com::Bstr doc(path);
-  com::Bstr reason("");
-  VARIANT_BOOL opened = com::VARIANT_FALSE;
-  self->StartDoc(doc.Address(), reason.Address(), &opened);
-  const std::string current = TextOrEmpty(VerifyErr);
-  if (opened == com::VARIANT_TRUE)
-    StoreText(VerifyErr, current + kCrLf + reason.Utf8());
-  else
-    StoreText(VerifyErr,
-              current + kCrLf + "But unable to open file due to reason: " + reason.Utf8());
-}
+  // Runs the stages in order. False when one stopped the call; its message is written.
+  bool Run() {
+    try {
+      if (mode_ == VerifyMode::kNse) {
+        TakeOriginalName();
+        return CheckDetached() && Handover();
+      }
+      if (!ReadOptions()) return false;
+      const bool checked =
+          Flag(*a_.bContentAndSignatureInSeparateFiles, "bContentAndSignatureInSeparateFiles")
+              ? CheckDetached()
+              : CheckAttached();
+      if (!checked) return false;
+      Finish();
+      return Handover();
+    } catch (const Error& e) {
+      return Stop(FailureText(
+          kFailures, stage_, e,
+          {{"last", TextOrEmpty(a_.VerifyErr)}, {"original", TextOrEmpty(a_.sOriginalFName)}}));
+    }
+  }
+
+ private:
+  bool Stop(const std::string& text) {
+    StoreText(a_.VerifyErr, text);
+    return false;
+  }
+
+  bool ReadOptions() {
+    if (mode_ == VerifyMode::kFile && a_.sTrim != nullptr && !IsMissing(*a_.sTrim)) {
+      if (EqualsText(*a_.sTrim, "")) StoreText(a_.sTrim, "N");
+      trim_ = EqualsText(*a_.sTrim, "Y");
+    }
+    credentials_ = !(EqualsText(*a_.sUseriD, "") || EqualsText(*a_.sPassword, ""));
+    if (credentials_) {
+      const std::int32_t code = OptionalCode(a_.HashAlgorithm);
+      hash_ = CredentialsHash(*a_.sUseriD, *a_.sPassword, code < 0 ? 0 : code);
+    }
+    fingerprint_ = ToUtf8(*a_.sFingerprintFName);
+    if (mode_ == VerifyMode::kZip && credentials_ && !Unpack()) return false;
+    // A packed signature is read from what was taken out of it; without credentials nothing
+    // was, and the empty name fails as an unreadable signature file.
+    signature_path_ = mode_ == VerifyMode::kZip ? extracted_ : fingerprint_;
+    TakeOriginalName();
+    return true;
+  }
+
+  // Takes the signature file out of a packed file, into a file of its own removed at the end.
+  bool Unpack() {
+    // Scratch copies: the caller's variables stay as they are.
+    std::string archive = fingerprint_;
+    std::string output = fingerprint_;
+    platform::SecretText password(ToUtf8(*a_.sPassword));
+    ZipLogic zip;
+    if (!zip.UnZipFile(archive, output, password.get())) return Stop(kText.cant_unzip);
+    extracted_ = output;
+    return true;
+  }
+
+  void TakeOriginalName() {
+    original_ = TrimSpaces(ToUtf8(*a_.sOriginalFName));
+    StoreText(a_.sOriginalFName, original_);
+    now_ = std::time(nullptr);
+  }
+
+  // The encoding flag is converted where the signature file is read, so a flag that is no
+  // Boolean fails that read.
+  void ReadEncoding() {
+    stage_ = kReadSignature;
+    binary_ = com::ToBool(*a_.bBinaryEncoding);
+    if (mode_ == VerifyMode::kNse) signature_path_ = ToUtf8(*a_.sFingerprintFName);
+  }
+
+  // A detached message, checked over `prefix` and the original file's data part as it is read,
+  // without holding the file.
+  bool CheckDetached() {
+    ReadEncoding();
+    const Bytes message = ReadWholeFile(signature_path_, binary_, trim_);
+    if (original_.empty()) return Stop(kText.no_original_name);
+    stage_ = kReadOriginal;
+    WholeFileReader data(original_, binary_, trim_);
+    stage_ = kVerify;
+    signature_files::ContentStream content(
+        credentials_ ? std::string_view(hash_) : std::string_view(), data, {});
+    try {
+      signed_data_.VerifyDetached(MessageBytes(message, binary_),
+                                  [&content](char* buffer, std::size_t capacity) {
+                                    return content.Read(buffer, capacity);
+                                  });
+    } catch (const Error&) {
+      // A read failure is the original file's, whatever the component was doing.
+      if (data.failed()) stage_ = kReadOriginal;
+      throw;
+    }
+    StoreText(a_.VerifyErr,
+              certificate_report::Verdict(original_, Chains(signed_data_), Wording(), now_));
+    return true;
+  }
+
+  // An attached message: only one to decrypt is read whole; any other is decoded as it is
+  // read.
+  bool CheckAttached() {
+    ReadEncoding();
+    if (mode_ == VerifyMode::kFile && credentials_ && AsksToDecrypt(a_))
+      message_ = ReadWholeFile(signature_path_, binary_, false);
+    else
+      decoder_.emplace(ReadSignatureMessage(signature_path_));
+    if (!Decrypt()) return false;
+    stage_ = kVerify;
+    std::string_view content;
+    if (decoder_) {
+      content = signed_data_.VerifyAttachedDer(decoder_->Finish());
+    } else {
+      signed_data_.Verify(MessageBytes(message_, binary_), false);
+      content = signed_data_.Content();
+    }
+    StoreText(a_.VerifyErr,
+              certificate_report::Verdict(fingerprint_, Chains(signed_data_), Wording(), now_));
+    return Restore(content);
+  }
+
+  bool Decrypt() {
+    if (mode_ != VerifyMode::kFile) return true;
+    stage_ = kDecrypt;
+    if (!credentials_ || !OptionalFlag(a_.bDecryptFile, true)) return true;
+    // A binary read ends with the reader's zero byte; the encrypted text never does.
+    if (binary_ && message_.size() % 2 == 1 && message_.back() == '\0') message_.pop_back();
+    Bytes plain;
+    std::string ignored;
+    if (!DecryptMessage(hash_, message_, plain, ignored, OptionalCode(a_.EncryptionAlgorithm)))
+      return Stop(kText.not_valid);
+    message_ = std::move(plain);
+    decrypted_ = true;
+    return true;
+  }
+
+  // Writes the carried content under its carried name.
+  bool Restore(std::string_view content) {
+    // The hash leads the content only when the message was neither encrypted nor packed.
+    const bool hash_expected = mode_ == VerifyMode::kFile && credentials_ && !decrypted_ &&
+                               (a_.bDecryptFile == nullptr || IsMissing(*a_.bDecryptFile) ||
+                                EqualsBool(*a_.bDecryptFile, false));
+    auto carried = signature_files::TakeAttachedContentView(
+        content, hash_expected ? std::string_view(hash_) : std::string_view(), binary_);
+    if (carried.fault == signature_files::ContentFault::kCredentialsMismatch)
+      return Stop(kText.credentials_mismatch);
+    stage_ = kParseContent;
+    if (carried.fault != signature_files::ContentFault::kNone)
+      throw Error::Runtime(rt::kInvalidCall);
+    original_ = signature_files::RestoredFilePath(fingerprint_, carried.name, !original_.empty());
+    StoreText(a_.sOriginalFName, original_);
+    stage_ = kWriteOriginal;
+    WriteWholeFile(original_, carried.data, binary_);
+    StoreText(a_.VerifyErr,
+              Fill(kText.restored, {{"last", TextOrEmpty(a_.VerifyErr)}, {"file", original_}}));
+    return true;
+  }
+
+  void Finish() {
+    com::StoreTextArray(a_.sArrVerifyingCertificateDetails,
+                        certificate_report::CertificateDetails(Chains(signed_data_), now_));
+    if (OptionalFlag(a_.bOpenFileAfterVerifyContentSign, true)) OpenAfterVerify();
+    if (!extracted_.empty() && ::unlink(extracted_.c_str()) != 0)
+      throw FileError(errno, extracted_);
+  }
+
+  // Opens the verified file through the object's own StartDoc and reports the outcome.
+  void OpenAfterVerify() {
+    com::Bstr doc(original_);
+    com::Bstr reason("");
+    VARIANT_BOOL opened = com::VARIANT_FALSE;
+    self_->StartDoc(doc.Address(), reason.Address(), &opened);
+    StoreText(a_.VerifyErr, Fill(opened == com::VARIANT_TRUE ? kText.opened : kText.not_opened,
+                                 {{"last", TextOrEmpty(a_.VerifyErr)}, {"reason", reason.Utf8()}}));
+  }
+
+  // The signers of the successful verification, to a caller that asked for them.
+  bool Handover() {
+    if (a_.verified_signers != nullptr) *a_.verified_signers = signed_data_.Signers();
+    return true;
+  }
+
+  VerdictWording Wording() const {
+    switch (mode_) {
+      case VerifyMode::kZip:
+        return VerdictWording::kVerifyZipFile;
+      case VerifyMode::kNse:
+        return VerdictWording::kVerifyNSEFile;
+      default:
+        return VerdictWording::kVerifyFile;
+    }
+  }
+
+  _DigitalSign* const self_;
+  const VerifyArgs& a_;
+  const VerifyMode mode_;
+  Stage stage_ = kStart;
+  // The options.
+  bool trim_ = false;
+  bool credentials_ = false;
+  bool binary_ = false;
+  Bytes hash_;
+  std::string fingerprint_;
+  std::string extracted_;       // the signature file taken out of a packed file
+  std::string signature_path_;  // the signature file read
+  std::string original_;
+  std::time_t now_ = 0;
+  // The message.
+  Bytes message_;                                  // held whole, to be decrypted
+  std::optional<crypto::MessageDecoder> decoder_;  // decoded as it is read
+  bool decrypted_ = false;
+  crypto::SignedData signed_data_;
+};
 
 }  // namespace
 
-bool VerifyOperation(_DigitalSign* self, const VerifyArgs& a, VerifyMode mode) {
-  int stage = kStart;
-  std::string extracted;  // the signature file taken out of a packed file
-  try {
-    bool trim = false;
-    if (mode == VerifyMode::kFile && a.sTrim != nullptr && !IsMissing(*a.sTrim)) {
-      if (EqualsText(*a.sTrim, "")) StoreText(a.sTrim, "N");
-      trim = EqualsText(*a.sTrim, "Y");
-    }
-    const bool credentials = CredentialsGiven(a);
-    Bytes hash;
-    if (credentials) {
-      const std::int32_t code = OptionalCode(a.HashAlgorithm);
-      hash = CredentialsHash(*a.sUseriD, *a.sPassword, code < 0 ? 0 : code);
-    }
-    const std::string fingerprint = ToUtf8(*a.sFingerprintFName);
-    if (mode == VerifyMode::kZip && credentials) {
-      // Scratch copies: the caller's variables stay as they are.
-      std::string archive = fingerprint;
-      std::string output = fingerprint;
-      platform::SecretText password(ToUtf8(*a.sPassword));
-      ZipLogic zip;
-      if (!zip.UnZipFile(archive, output, password.get())) {
-        StoreText(a.VerifyErr, "Can't Unzip the file.");
-        return false;
-      }
-      extracted = output;
-    }
-    std::string original = TrimSpaces(ToUtf8(*a.sOriginalFName));
-    StoreText(a.sOriginalFName, original);
-    // The encoding flag is converted where the signature file is read, so a flag that is no
-    // Boolean fails that read.
-    bool binary = false;
-    const std::string& signature_path = mode == VerifyMode::kZip ? extracted : fingerprint;
-    const VerdictWording wording =
-        mode == VerifyMode::kZip ? VerdictWording::kVerifyZipFile : VerdictWording::kVerifyFile;
-    const std::time_t now = std::time(nullptr);
-    crypto::SignedData signed_data;
-
-    if (EqualsBool(*a.bContentAndSignatureInSeparateFiles, true)) {
-      stage = kReadSignature;
-      binary = com::ToBool(*a.bBinaryEncoding);
-      const Bytes message = ReadWholeFile(signature_path, binary, trim);
-      if (original.empty()) {
-        StoreText(a.VerifyErr, kNoOriginalName);
-        return false;
-      }
-      stage = kReadOriginal;
-      WholeFileReader data(original, binary, trim);
-      stage = kVerify;
-      VerifyStreamed(signed_data, MessageBytes(message, binary), data,
-                     credentials ? std::string_view(hash) : std::string_view(), stage);
-      StoreText(a.VerifyErr,
-                certificate_report::Verdict(original, Chains(signed_data), wording, now));
-    } else if (EqualsBool(*a.bContentAndSignatureInSeparateFiles, false)) {
-      stage = kReadSignature;
-      binary = com::ToBool(*a.bBinaryEncoding);
-      // Only a message to decrypt is read whole; any other is decoded as it is read.
-      const bool decrypting = mode == VerifyMode::kFile && credentials && AsksToDecrypt(a);
-      Bytes message;
-      std::optional<crypto::MessageDecoder> decoder;
-      if (decrypting)
-        message = ReadWholeFile(signature_path, binary, false);
-      else
-        decoder.emplace(ReadSignatureMessage(signature_path));
-      bool decrypted = false;
-      if (mode == VerifyMode::kFile) {
-        stage = kDecrypt;
-        if (credentials && OptionalFlag(a.bDecryptFile, true)) {
-          // A binary read ends with the reader's zero byte; the encrypted text never does.
-          if (binary && message.size() % 2 == 1 && message.back() == '\0') message.pop_back();
-          Bytes plain;
-          std::string ignored;
-          if (!DecryptMessage(hash, message, plain, ignored, OptionalCode(a.EncryptionAlgorithm))) {
-            StoreText(a.VerifyErr, "Signature or Certificate is not valid .");
-            return false;
-          }
-          message = std::move(plain);
-          decrypted = true;
-        }
-      }
-      stage = kVerify;
-      std::string_view content;
-      if (decoder) {
-        content = signed_data.VerifyAttachedDer(decoder->Finish());
-      } else {
-        signed_data.Verify(MessageBytes(message, binary), false);
-        content = signed_data.Content();
-      }
-      StoreText(a.VerifyErr,
-                certificate_report::Verdict(fingerprint, Chains(signed_data), wording, now));
-      // The hash leads the content only when the message was neither encrypted nor packed.
-      const bool hash_expected = mode == VerifyMode::kFile && credentials && !decrypted &&
-                                 (a.bDecryptFile == nullptr || IsMissing(*a.bDecryptFile) ||
-                                  EqualsBool(*a.bDecryptFile, false));
-      auto carried = signature_files::TakeAttachedContentView(
-          content, hash_expected ? std::string_view(hash) : std::string_view(), binary);
-      if (carried.fault == signature_files::ContentFault::kCredentialsMismatch) {
-        StoreText(a.VerifyErr, std::string("Verification fails.") + kCrLf +
-                                   "Reason: UserID or Password is incorrect.");
-        return false;
-      }
-      stage = kParseContent;
-      if (carried.fault != signature_files::ContentFault::kNone)
-        throw Error::Runtime(rt::kInvalidCall);
-      original = signature_files::RestoredFilePath(fingerprint, carried.name, !original.empty());
-      StoreText(a.sOriginalFName, original);
-      stage = kWriteOriginal;
-      WriteWholeFile(original, carried.data, binary);
-      StoreText(a.VerifyErr, TextOrEmpty(a.VerifyErr) + kCrLf +
-                                 " And Original content written to file: " + original);
-    } else {
-      throw Error::Runtime(rt::kInvalidCall,
-                           RuntimeDescription(rt::kInvalidCall) +
-                               ": bContentAndSignatureInSeparateFiles must be True or False");
-    }
-
-    com::StoreTextArray(a.sArrVerifyingCertificateDetails,
-                        certificate_report::CertificateDetails(Chains(signed_data), now));
-    if (OptionalFlag(a.bOpenFileAfterVerifyContentSign, true))
-      OpenAfterVerify(self, original, a.VerifyErr);
-    if (!extracted.empty() && ::unlink(extracted.c_str()) != 0) throw FileError(errno, extracted);
-    if (a.verified_signers != nullptr) *a.verified_signers = signed_data.Signers();
-    return true;
-  } catch (const Error& e) {
-    StoreText(a.VerifyErr, FailureMessage(e, stage, a.sOriginalFName, a.VerifyErr));
-    return false;
-  }
+bool VerifyOperation(_DigitalSign* self, const VerifyArgs& args, VerifyMode mode) {
+  return VerifyCall(self, args, mode).Run();
 }
 
 bool VerifyNseOperation(VARIANT* sFingerprintFName, VARIANT* bBinaryEncoding,
                         VARIANT* sOriginalFName, VARIANT* VerifyErr,
                         std::vector<crypto::MessageSigner>* verified_signers) {
-  int stage = kStart;
-  try {
-    const std::string original = TrimSpaces(ToUtf8(*sOriginalFName));
-    StoreText(sOriginalFName, original);
-    stage = kReadSignature;
-    const bool binary = com::ToBool(*bBinaryEncoding);
-    const Bytes message = ReadWholeFile(ToUtf8(*sFingerprintFName), binary, false);
-    if (original.empty()) {
-      StoreText(VerifyErr, kNoOriginalName);
-      return false;
-    }
-    stage = kReadOriginal;
-    crypto::SignedData signed_data;
-    WholeFileReader data(original, binary, false);
-    stage = kVerify;
-    VerifyStreamed(signed_data, MessageBytes(message, binary), data, {}, stage);
-    StoreText(VerifyErr,
-              certificate_report::Verdict(original, Chains(signed_data),
-                                          VerdictWording::kVerifyNSEFile, std::time(nullptr)));
-    if (verified_signers != nullptr) *verified_signers = signed_data.Signers();
-    return true;
-  } catch (const Error& e) {
-    StoreText(VerifyErr, FailureMessage(e, stage, sOriginalFName, VerifyErr));
-    return false;
-  }
+  // VerifyNSEFile's mode reads these four only.
+  const VerifyArgs args{sFingerprintFName, nullptr,         bBinaryEncoding, nullptr,
+                        sOriginalFName,    VerifyErr,       nullptr,         nullptr,
+                        nullptr,           nullptr,         nullptr,         nullptr,
+                        nullptr,           verified_signers};
+  return VerifyOperation(nullptr, args, VerifyMode::kNse);
 }
 
 }  // namespace vellum
