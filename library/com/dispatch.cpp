@@ -30,6 +30,40 @@ VARIANT* FindArg(const DISPPARAMS* dp, std::size_t index) {
   return &dp->rgvarg[dp->cArgs - 1 - index];
 }
 
+// How deep by-reference variants may point at further by-reference variants. Real callers
+// use one level (a variant holding a reference to the caller's variable); a chain this long, or
+// one that loops back on itself, is no argument anyone meant to pass.
+constexpr int kMaxReferenceDepth = 4;
+
+// True when every pointer the variant's shape promises is there, so reading it, and writing a
+// result back into it, touches only memory the caller handed over.
+bool WellFormed(const VARIANT& v, int depth = 0) {
+  if ((v.vt & VT_BYREF) == 0) return true;
+  if (v.byref == nullptr || depth >= kMaxReferenceDepth) return false;
+  if (v.vt == (VT_BYREF | VT_VARIANT)) return WellFormed(*v.pvarVal, depth + 1);
+  return true;
+}
+
+// The counts and arrays of DISPPARAMS must agree before any argument is looked at: a caller
+// that says it passes arguments must pass the array holding them.
+HRESULT CheckShape(const DISPPARAMS& dp, std::size_t param_count, std::uint32_t* arg_err) {
+  if (dp.cNamedArgs > dp.cArgs) return DISP_E_BADPARAMCOUNT;
+  if (dp.cArgs > param_count) return DISP_E_BADPARAMCOUNT;
+  if (dp.cArgs > 0 && dp.rgvarg == nullptr) return E_INVALIDARG;
+  if (dp.cNamedArgs > 0 && dp.rgdispidNamedArgs == nullptr) return E_INVALIDARG;
+  for (std::uint32_t n = 0; n < dp.cNamedArgs; ++n)
+    if (dp.rgdispidNamedArgs[n] < 0 ||
+        static_cast<std::size_t>(dp.rgdispidNamedArgs[n]) >= param_count)
+      return DISP_E_UNKNOWNNAME;
+  for (std::uint32_t i = 0; i < dp.cArgs; ++i) {
+    if (WellFormed(dp.rgvarg[i])) continue;
+    // rgvarg holds the arguments in reverse order; the caller counts them that way too.
+    if (arg_err != nullptr) *arg_err = i;
+    return DISP_E_TYPEMISMATCH;
+  }
+  return S_OK;
+}
+
 HRESULT ToDispError(const Error& e) {
   if (e.number() == rt::kOverflow) return DISP_E_OVERFLOW;
   return DISP_E_TYPEMISMATCH;
@@ -39,13 +73,8 @@ HRESULT ToDispError(const Error& e) {
 
 HRESULT PrepareArgs(const std::vector<ParamInfo>& params, const DISPPARAMS* dp, InvokeArgs& args,
                     std::uint32_t* arg_err) {
-  std::uint32_t given = dp != nullptr ? dp->cArgs : 0;
-  std::uint32_t named = dp != nullptr ? dp->cNamedArgs : 0;
-  if (given > params.size()) return DISP_E_BADPARAMCOUNT;
-  for (std::uint32_t n = 0; n < named; ++n)
-    if (dp->rgdispidNamedArgs[n] < 0 ||
-        static_cast<std::size_t>(dp->rgdispidNamedArgs[n]) >= params.size())
-      return DISP_E_UNKNOWNNAME;
+  if (dp != nullptr)
+    if (HRESULT hr = CheckShape(*dp, params.size(), arg_err); Failed(hr)) return hr;
 
   args.slots_.clear();
   args.slots_.resize(params.size());
