@@ -74,6 +74,38 @@ Bytes ReadFileBytes(const std::string& path) {
   return data;
 }
 
+Bytes ReadSmallFile(const std::string& path, std::size_t limit) {
+  // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below anyway.
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!fd) throw FileError(errno, path);
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) throw FileError(errno, path);
+  const auto refuse = [&path](const std::string& why) {
+    return Error(rt::kPathFileAccess,
+                 RuntimeDescription(rt::kPathFileAccess) + " (" + path + ": " + why + ")");
+  };
+  if (!S_ISREG(st.st_mode)) throw refuse("not a regular file");
+  if (static_cast<std::uint64_t>(st.st_size) > limit)
+    throw refuse("larger than " + std::to_string(limit) + " bytes");
+  Bytes data(static_cast<std::size_t>(st.st_size), '\0');
+  std::size_t got = 0;
+  for (;;) {
+    char* target = got < data.size() ? data.data() + got : nullptr;
+    char probe = 0;  // one byte past the size seen: a file that grew meanwhile
+    ssize_t n = ::read(fd.get(), target != nullptr ? target : &probe,
+                       target != nullptr ? data.size() - got : 1);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw FileError(errno, path);
+    }
+    if (n == 0) break;
+    if (target == nullptr) throw refuse("it grew while it was read");
+    got += static_cast<std::size_t>(n);
+  }
+  data.resize(got);
+  return data;
+}
+
 namespace {
 
 std::string RandomSuffix() {
@@ -84,46 +116,102 @@ std::string RandomSuffix() {
   return s;
 }
 
+// Short whatever the target's name: a name of up to NAME_MAX bytes must stay writable.
+std::string TemporaryName() {
+  std::string name = ".vellum-";  // appended, not "literal" + std::string (GCC 12 -Wrestrict)
+  name += RandomSuffix();
+  return name;
+}
+
+// A failure to open the target's folder, in terms of the folder: a missing folder is "Path not
+// found" for the folder itself, not a fault of the file name.
+Error FolderError(int err, const std::string& path, const std::string& folder) {
+  if (err == ENOENT)
+    return Error(rt::kPathNotFound, RuntimeDescription(rt::kPathNotFound) + " (" + path +
+                                        ": the folder " + folder + " does not exist)");
+  return FileError(err, path);
+}
+
+// The file system has no unnamed temporary files (or the kernel predates them).
+bool NoUnnamedFiles(int err) {
+  return err == EOPNOTSUPP || err == EISDIR || err == EINVAL || err == ENOENT;
+}
+
 }  // namespace
 
-AtomicFileWriter::AtomicFileWriter(const std::string& path, int forced_mode) : path_(path) {
+AtomicFileWriter::AtomicFileWriter(const std::string& path, Privacy privacy) : path_(path) {
   std::filesystem::path target = PathFromUtf8(path);
-  std::filesystem::path folder = target.parent_path();
+  name_ = PathToUtf8(target.filename());
+  if (name_.empty() || name_ == "." || name_ == "..") throw FileError(EISDIR, path);
+  std::string folder = PathToUtf8(target.parent_path());
   if (folder.empty()) folder = ".";
-  if (target.filename().empty()) throw FileError(EISDIR, path);
+  // The folder is the caller's choice and may be reached through links; the name in it may
+  // not.
+  folder_ = FileDescriptor(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!folder_) throw FolderError(errno, path, folder);
 
   struct stat existing {};
-  bool had_file = ::stat(path.c_str(), &existing) == 0;
-  if (had_file && S_ISDIR(existing.st_mode)) throw FileError(EISDIR, path);
+  const bool had = ::fstatat(folder_.get(), name_.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
+  if (had && S_ISDIR(existing.st_mode)) throw FileError(EISDIR, path);
+  const bool ours = had && existing.st_uid == ::geteuid();
+  if (privacy == Privacy::kPrivate) {
+    if (had && !ours)
+      throw Error(rt::kPermissionDenied, RuntimeDescription(rt::kPermissionDenied) + " (" + path +
+                                             ": the file belongs to another user)");
+    CreateTemporary(0600);
+    if (::fchmod(fd_.get(), 0600) != 0) throw FileError(errno, path);
+    return;
+  }
+  CreateTemporary(0666);
+  // Only the caller's own regular file passes its permission bits on, and never the bits that
+  // change who a program runs as.
+  if (ours && S_ISREG(existing.st_mode)) (void)::fchmod(fd_.get(), existing.st_mode & 0777);
+}
 
+void AtomicFileWriter::CreateTemporary(mode_t mode) {
+  fd_ = FileDescriptor(::openat(folder_.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
+  if (fd_) {
+    unnamed_ = true;
+    return;
+  }
+  if (!NoUnnamedFiles(errno)) throw FileError(errno, path_);
   for (int attempt = 0; attempt < 16 && !fd_; ++attempt) {
-    // Appended piece by piece: GCC 12 at -O2 and above reports a false -Wrestrict on
-    // "literal" + std::string.
-    std::string hidden(1, '.');
-    hidden += PathToUtf8(target.filename());
-    hidden += ".tmp-";
-    hidden += RandomSuffix();
-    std::string candidate = PathToUtf8(folder / hidden);
-    fd_ = FileDescriptor(::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                                forced_mode >= 0 ? static_cast<mode_t>(forced_mode) : 0666));
-    if (fd_) {
-      temp_path_ = std::move(candidate);
-    } else if (errno != EEXIST) {
-      int err = errno;
-      throw FileError(err == ENOENT ? ENOTDIR : err, path);
+    std::string candidate = TemporaryName();
+    fd_ = FileDescriptor(::openat(folder_.get(), candidate.c_str(),
+                                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+    if (fd_)
+      temp_name_ = std::move(candidate);
+    else if (errno != EEXIST)
+      throw FileError(errno, path_);
+  }
+  if (!fd_) throw FileError(EEXIST, path_);
+}
+
+// Gives an unnamed file a (hidden, short) name in the folder, so it can be renamed over the
+// target: linkat through /proc needs no privilege; AT_EMPTY_PATH is the way without /proc.
+void AtomicFileWriter::NameTemporary() {
+  const std::string self = "/proc/self/fd/" + std::to_string(fd_.get());
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    std::string candidate = TemporaryName();
+    int rc = ::linkat(AT_FDCWD, self.c_str(), folder_.get(), candidate.c_str(), AT_SYMLINK_FOLLOW);
+    if (rc != 0 && errno != EEXIST) {
+      const int err = errno;
+      rc = ::linkat(fd_.get(), "", folder_.get(), candidate.c_str(), AT_EMPTY_PATH);
+      if (rc != 0 && errno != EEXIST) errno = err;
     }
+    if (rc == 0) {
+      temp_name_ = std::move(candidate);
+      unnamed_ = false;
+      return;
+    }
+    if (errno != EEXIST) throw FileError(errno, path_);
   }
-  if (!fd_) throw FileError(EEXIST, path);
-  if (forced_mode >= 0) {
-    if (::fchmod(fd_.get(), static_cast<mode_t>(forced_mode)) != 0) throw FileError(errno, path);
-  } else if (had_file) {
-    (void)::fchmod(fd_.get(), existing.st_mode & 07777);
-  }
+  throw FileError(EEXIST, path_);
 }
 
 AtomicFileWriter::~AtomicFileWriter() {
   fd_.close();
-  if (!temp_path_.empty()) ::unlink(temp_path_.c_str());
+  if (!temp_name_.empty()) ::unlinkat(folder_.get(), temp_name_.c_str(), 0);
 }
 
 void AtomicFileWriter::Write(std::string_view data) {
@@ -134,21 +222,21 @@ void AtomicFileWriter::Write(std::string_view data) {
 void AtomicFileWriter::Commit() {
   if (!fd_) throw FileError(EBADF, path_);
   if (::fsync(fd_.get()) != 0 && errno != EINVAL && errno != EROFS) throw FileError(errno, path_);
+  if (unnamed_) NameTemporary();
   if (int err = fd_.close(); err != 0) throw FileError(err, path_);
-  if (::rename(temp_path_.c_str(), path_.c_str()) != 0) throw FileError(errno, path_);
-  temp_path_.clear();
+  if (::renameat(folder_.get(), temp_name_.c_str(), folder_.get(), name_.c_str()) != 0)
+    throw FileError(errno, path_);
+  temp_name_.clear();
 }
 
-void WriteFileAtomic(const std::string& path, std::string_view data) {
-  AtomicFileWriter writer(path, -1);
+void WriteFileAtomic(const std::string& path, std::string_view data, Privacy privacy) {
+  AtomicFileWriter writer(path, privacy);
   writer.Write(data);
   writer.Commit();
 }
 
 void WritePrivateFileAtomic(const std::string& path, std::string_view data) {
-  AtomicFileWriter writer(path, 0600);
-  writer.Write(data);
-  writer.Commit();
+  WriteFileAtomic(path, data, Privacy::kPrivate);
 }
 
 std::string TempFolder() {

@@ -2,6 +2,8 @@
 // with a run-time number (see FileError); nothing here reports through return values.
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -30,14 +32,31 @@ bool FolderExists(const std::string& path);
 // Reads the whole file. Raises FileError on failure.
 Bytes ReadFileBytes(const std::string& path);
 
+// Reads a regular file of at most `limit` bytes whole, for inputs that must be small (a
+// password file, a certificate to import). A device, a pipe, a folder or a file over the limit
+// is refused before anything is read (error 75, the text says which), so /dev/zero cannot
+// exhaust memory and a FIFO cannot hold the caller. The bytes go straight into the result: no
+// buffer is left holding a secret read this way.
+Bytes ReadSmallFile(const std::string& path, std::size_t limit);
+
+// Who may read a file the atomic writer puts in place.
+//
+// kShared: a new file gets 0666 less the umask. A file that replaces a regular file owned by
+// the caller keeps that file's permission bits, without setuid, setgid or sticky; a link, a
+// file of another user or anything else in the target's place passes nothing on (the link is
+// replaced, never followed).
+// kPrivate: the file is 0600 from its creation on, whatever it replaces, so its bytes are never
+// readable by others; a target that belongs to another user is refused (error 70) and left
+// alone, since a name a stranger holds in a shared folder is theirs, not ours to replace.
+enum class Privacy { kShared, kPrivate };
+
 // Replaces `path` with `data` atomically: the bytes go to a fresh temporary file in the same
 // folder, which is flushed and renamed over the target. On any failure the temporary file is
-// removed and the old file, if any, stays whole; then FileError is raised. A new file gets
-// mode 0666 less the umask; an existing file keeps its mode.
-void WriteFileAtomic(const std::string& path, std::string_view data);
+// removed and the old file, if any, stays whole; then FileError is raised.
+void WriteFileAtomic(const std::string& path, std::string_view data,
+                     Privacy privacy = Privacy::kShared);
 
-// As WriteFileAtomic, for secrets (private keys): the file has mode 0600 from its creation on,
-// whether it is new or replaces another, so the bytes are never readable by others.
+// WriteFileAtomic with Privacy::kPrivate, for secrets (private keys).
 void WritePrivateFileAtomic(const std::string& path, std::string_view data);
 
 // The system temporary folder ($TMPDIR, else /tmp), without a trailing separator.
@@ -72,9 +91,16 @@ class FileDescriptor {
 // to a temporary file in the target's folder, and Commit flushes it and renames it over the
 // target. Destroying the writer before Commit removes the temporary file, so the old file stays
 // whole whatever went wrong in between. Every failure raises FileError for `path`.
+//
+// The folder is opened once and everything after works relative to it, never through a link
+// at the target's name. Where the file system offers it, the temporary file is an unnamed one
+// (O_TMPFILE) that gets a name only at Commit, so a process killed while writing leaves nothing
+// behind; elsewhere it is a short hidden name (".vellum-" and ten letters), so a target whose
+// name nearly fills NAME_MAX can still be written. A missing folder raises 76 naming the
+// folder.
 class AtomicFileWriter {
  public:
-  explicit AtomicFileWriter(const std::string& path) : AtomicFileWriter(path, -1) {}
+  explicit AtomicFileWriter(const std::string& path, Privacy privacy = Privacy::kShared);
   AtomicFileWriter(const AtomicFileWriter&) = delete;
   AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
   ~AtomicFileWriter();
@@ -83,15 +109,15 @@ class AtomicFileWriter {
   void Commit();
 
  private:
-  friend void WriteFileAtomic(const std::string&, std::string_view);
-  friend void WritePrivateFileAtomic(const std::string&, std::string_view);
-  // `forced_mode` >= 0 fixes the file's mode; otherwise a new file gets 0666 less the umask
-  // and a replaced one keeps its mode.
-  AtomicFileWriter(const std::string& path, int forced_mode);
+  void CreateTemporary(mode_t mode);
+  void NameTemporary();
 
   std::string path_;
-  std::string temp_path_;  // empty once renamed (or never created)
+  std::string name_;       // the target's name in its folder
+  FileDescriptor folder_;  // the target's folder, opened once
+  std::string temp_name_;  // in folder_; empty while unnamed or once renamed
   FileDescriptor fd_;
+  bool unnamed_ = false;  // an O_TMPFILE file, named at Commit
 };
 
 // Writes all of `data` to `fd`, retrying short writes. Returns 0 or an errno value.
