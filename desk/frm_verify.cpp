@@ -27,6 +27,7 @@
 #include "desk/frm_select.h"
 #include "library/platform/error.h"
 #include "library/platform/files.h"
+#include "library/platform/own_folders.h"
 
 namespace vellum::desk {
 namespace {
@@ -538,9 +539,7 @@ void frmVerify::RemoveUnzipFolder() {
 }
 
 void RemoveFolder(const QString& path) {
-  std::error_code error;
-  std::filesystem::remove_all(platform::PathFromUtf8(path.toStdString()), error);
-  if (error) throw FileError(error.value(), path.toStdString());
+  platform::RemoveOwnFolder(path.toStdString());
 }
 
 }  // namespace vellum::desk

@@ -129,8 +129,9 @@ class frmVerify : public QWidget {
 };
 // NOLINTEND(readability-identifier-naming)
 
-// Removes a folder and everything in it. Nothing is forced: whatever the system refuses to
-// remove raises the file error.
+// Removes a folder and everything in it, when it is an UnZip folder the library made (marked
+// as its own); a folder of that name someone else made is left alone. Nothing is forced:
+// whatever the system refuses to remove raises the file error.
 void RemoveFolder(const QString& path);
 
 }  // namespace vellum::desk

@@ -31,6 +31,8 @@ enum Code : std::int32_t {
   kFolderNotWritten = 525,   // the extraction folder or a file in it could not be written
   kTooLarge = 526,           // the archive expands past the extraction size bound
   kWrongPassword = 527,      // the password does not match the archive's password
+  kForeignFolder = 528,      // the extraction folder exists and was not made by this system
+  kNotEncrypted = 529,       // a password was given but an entry is not encrypted
   kInternal = 530,           // out of memory or an unexpected library failure
 };
 
@@ -60,10 +62,13 @@ Result CompressFile(const std::string& input, const std::string& archive,
                     std::string_view password);
 
 // Extracts every entry of `archive` into `folder` (created when missing; its parent must
-// exist). Entry names are checked before anything is written; each file is written under a
-// temporary name and all of them are renamed into place only after every entry passed its
-// CRC or authentication check. On failure nothing extracted by this call remains. The paths
-// of the extracted files (folder + "/" + entry name) go to `extracted` when it is not null.
+// exist; an existing one must be a folder of the caller, reached without a link at its name).
+// With a password, every file entry must be encrypted (kNotEncrypted): an entry anyone could
+// have put there proves nothing about who knew the password. Entry names are checked before
+// anything is written; each file is written under a temporary name and all of them are renamed into
+// place only after every entry passed its CRC or authentication check. On failure nothing extracted
+// by this call remains. The paths of the extracted files (folder + "/" + entry name) go to
+// `extracted` when it is not null.
 Result ExtractArchive(const std::string& archive, const std::string& folder,
                       std::string_view password, std::vector<std::string>* extracted);
 

@@ -159,6 +159,7 @@ std::vector<PlannedEntry> Extraction::Plan() {
   if (count < 0) throw Failed{kNotAnArchive, archive_path_};
   std::vector<PlannedEntry> plan;
   std::uint64_t declared = 0;
+  std::optional<std::string> unencrypted;  // the first file entry without encryption
   for (zip_uint64_t i = 0; i < static_cast<zip_uint64_t>(count); ++i) {
     zip_stat_t st;
     zip_stat_init(&st);
@@ -187,6 +188,8 @@ std::vector<PlannedEntry> Extraction::Plan() {
     // an encryption method it cannot decode (found by fuzz_archive).
     if (encrypted && !zip_encryption_method_supported(method, 0))
       throw Failed{kUnsupported, PrintableName(name)};
+    if (!is_folder && !encrypted && !password_.empty() && !unencrypted)
+      unencrypted = PrintableName(name);
     const std::int32_t compression =
         (st.valid & ZIP_STAT_COMP_METHOD) ? std::int32_t{st.comp_method} : -1;
     std::optional<std::uint64_t> stored;
@@ -194,6 +197,8 @@ std::vector<PlannedEntry> Extraction::Plan() {
     plan.push_back(
         {i, std::move(*components), is_folder, encrypted, size, method, crc, compression, stored});
   }
+  // Judged after the whole directory, so a hostile name or a bomb keeps its own code.
+  if (unencrypted) throw Failed{kNotEncrypted, *unencrypted};
   return plan;
 }
 
@@ -203,8 +208,13 @@ void Extraction::MakeRoot() {
   } else if (errno != EEXIST) {
     throw Failed{kFolderNotWritten, folder_ + ": " + strerror(errno)};
   }
-  FileDescriptor fd(::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  // Opened without following a link at its name, and checked to be the caller's own folder:
+  // a link or a stranger's folder put there after mkdir must not receive the files.
+  FileDescriptor fd(::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!fd) throw Failed{kFolderNotWritten, folder_ + ": " + strerror(errno)};
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
+    throw Failed{kFolderNotWritten, folder_ + ": not a folder of this user"};
   folders_.emplace("", std::move(fd));
 }
 

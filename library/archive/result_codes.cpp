@@ -30,6 +30,11 @@ constexpr CodeText kTexts[] = {
     {kFolderNotWritten, "The extracted files could not be written to the extraction folder."},
     {kTooLarge, "The compressed file expands beyond the size allowed for extraction."},
     {kWrongPassword, "The password does not match the password of the compressed file."},
+    {kForeignFolder,
+     "The extraction folder was not made by this program; it is left as it is. Move it away "
+     "to extract here."},
+    {kNotEncrypted,
+     "The compressed file holds an entry that is not encrypted although a password was given."},
     {kInternal, "The zip component failed unexpectedly."},
 };
 

@@ -1,8 +1,16 @@
 #include "library/zip/zip_logic.h"
 
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
+#include <optional>
 
 #include "library/archive/archive.h"
+#include "library/platform/error.h"
 #include "library/platform/files.h"
 #include "library/platform/hooks.h"
 
@@ -10,7 +18,7 @@ namespace vellum {
 namespace {
 
 constexpr char kSep = platform::kSeparator;
-constexpr const char* kUnZip = "UnZip";
+constexpr const char* kUnZip = ZipLogic::kUnZip;
 
 // The text after the last "." of the last path component; empty when it has none.
 std::string ExtensionName(const std::string& path) {
@@ -56,6 +64,45 @@ std::string UnZipFolderFor(const std::string& archive_name) {
   return archive_name.substr(0, slash) + kSep + kUnZip;
 }
 
+// The folder that holds the UnZip folder of `archive_name`.
+std::string UnZipParentFor(const std::string& archive_name) {
+  std::size_t slash = archive_name.rfind(kSep);
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? std::string(1, kSep) : archive_name.substr(0, slash);
+}
+
+archive::Result Failure(std::int32_t code, const std::string& detail) {
+  return archive::Result{code, archive::ResultText(code) + "\r\n" + detail};
+}
+
+// Extracts into a fresh marked folder beside UnZip and renames it to UnZip once every entry
+// passed; an older UnZip goes first, but only one this system made: anything else standing at
+// the name (a folder someone made, a file, a link) is left as it is and the run fails. Runs under
+// the parent's lock. A failure to remove the older folder raises (no run took place).
+archive::Result ExtractIntoUnZip(int parent, const std::string& parent_path,
+                                 const std::string& archive_path, const std::string& password) {
+  const std::string folder = parent_path + kSep + kUnZip;
+  const platform::OwnFolderState state = platform::InspectOwnFolder(parent, kUnZip);
+  if (state == platform::OwnFolderState::kOurs) {
+    platform::RemoveOwnFolder(parent, kUnZip);
+  } else if (state != platform::OwnFolderState::kAbsent) {
+    return Failure(archive::kForeignFolder, folder);
+  }
+  std::string staging;
+  try {
+    staging = platform::MakeOwnFolder(parent, kUnZip);
+  } catch (const Error& e) {
+    return Failure(archive::kFolderNotWritten, e.description());
+  }
+  archive::Result run =
+      archive::ExtractArchive(archive_path, parent_path + kSep + staging, password, nullptr);
+  // RENAME_NOREPLACE: whatever appeared at the name meanwhile is not replaced.
+  if (run.ok() && ::renameat2(parent, staging.c_str(), parent, kUnZip, RENAME_NOREPLACE) != 0)
+    run = Failure(archive::kFolderNotWritten, folder + ": " + std::strerror(errno));
+  if (!run.ok()) platform::RemoveOwnFolder(parent, staging);
+  return run;
+}
+
 // The extracted file is the one whose name, up to its first ".", matches the archive's; its
 // extension replaces the archive's. The last match in listing order wins, and with no match
 // the name keeps a bare "." where the extension was.
@@ -67,6 +114,7 @@ std::string ExtractedFileName(const std::string& folder, const std::string& arch
   for (const auto& entry : std::filesystem::directory_iterator(platform::PathFromUtf8(folder))) {
     if (!entry.is_regular_file()) continue;
     std::string candidate = platform::PathToUtf8(entry.path().filename());
+    if (candidate == platform::kOwnFolderMark) continue;
     if (BeforeFirstDot(candidate) == prefix) found = ExtensionName(candidate);
   }
   return folder + kSep + TrimSpaces(ReplaceAll(name, "." + extension, "." + found));
@@ -88,17 +136,28 @@ bool ZipLogic::ZipFile(std::string& sInputFileName, std::string& outputfilename,
   }
 }
 
-bool ZipLogic::UnZipFile(std::string& sInputZipFileName, std::string& OutputUnZipFileName,
-                         std::string& sPassword) {
-  try {
-    std::string folder = UnZipFolderFor(sInputZipFileName);
-    // remove_all takes a link named UnZip away itself, never what it points to.
-    if (platform::FolderExists(folder)) std::filesystem::remove_all(platform::PathFromUtf8(folder));
+platform::FolderLock ZipLogic::LockUnZipFolder(const std::string& sInputZipFileName) {
+  return platform::FolderLock(UnZipParentFor(sInputZipFileName));
+}
 
-    archive::Result run = archive::ExtractArchive(OutputUnZipFileName, folder, sPassword, nullptr);
+bool ZipLogic::UnZipFile(std::string& sInputZipFileName, std::string& OutputUnZipFileName,
+                         std::string& sPassword, const platform::FolderLock* held) {
+  try {
+    const std::string parent_path = UnZipParentFor(sInputZipFileName);
+    std::optional<platform::FolderLock> own;
+    archive::Result run;
+    try {
+      if (held == nullptr) own.emplace(parent_path);
+    } catch (const Error& e) {
+      run = Failure(archive::kFolderNotWritten, e.description());
+    }
+    if (held != nullptr || own)
+      run = ExtractIntoUnZip(held != nullptr ? held->folder() : own->folder(), parent_path,
+                             OutputUnZipFileName, sPassword);
     lLastResult_ = run.code;
     if (run.code == archive::kOk) {
-      OutputUnZipFileName = ExtractedFileName(folder, OutputUnZipFileName);
+      OutputUnZipFileName =
+          ExtractedFileName(UnZipFolderFor(sInputZipFileName), OutputUnZipFileName);
       return true;
     }
     platform::ShowMessage(run.code == archive::kWrongPassword ? kPasswordMismatch : run.text);

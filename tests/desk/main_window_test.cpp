@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include "desk/remembered.h"
+#include "library/platform/own_folders.h"
 #include "tests/desk/desk_fakes.h"
 #include "tests/support/temp_folder.h"
 
@@ -374,6 +375,7 @@ TEST(ExitTest, ExitButtonClosesAndRemovesTheUnzipFolder) {
   vellum::testing::TempFolder folder;
   const std::string unzip = folder.File("UnZip");
   ASSERT_TRUE(std::filesystem::create_directory(unzip));
+  vellum::testing::WriteFile(unzip + "/" + platform::kOwnFolderMark, "");  // the library made it
   vellum::testing::WriteFile(unzip + "/left.txt", "x");
   DeskFixture desk;
   desk.Load("/nonexistent-desk-folder");

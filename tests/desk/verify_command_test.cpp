@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "library/platform/own_folders.h"
 #include "tests/desk/desk_fakes.h"
 #include "tests/support/temp_folder.h"
 #include "vellum/types.h"
@@ -523,22 +524,30 @@ TEST_F(VerifyCommandTest, FileNotFoundKeepsTheFileBox) {
 }
 
 // The UnZip folder beside the file goes after the report, and on the failure path too; the
-// rest of the folder stays.
+// rest of the folder stays. Only a folder the library made goes: one the operator made (no
+// mark) stays with everything in it.
 TEST_F(VerifyCommandTest, UnzipFolderRemovedOnBothPaths) {
-  for (bool succeed : {true, false}) {
-    vellum::testing::TempFolder folder;
-    const std::string unzip = folder.File("UnZip");
-    std::filesystem::create_directories(unzip + "/deep");
-    vellum::testing::WriteFile(unzip + "/deep/pay_ContentSignature.txt", "x");
-    vellum::testing::WriteFile(folder.File("pay.trel"), "archive");
-    desk.script.verify = SucceedWhen([succeed](const LibraryCall&) { return succeed; });
-    desk.ui.boxes.clear();
-    Fill(QString::fromStdString(folder.File("pay.trel")), false, 0);
-    desk.window.cmdVerify_Click();
-    EXPECT_EQ(desk.window.sUnzipFolder(), QString::fromStdString(unzip));
-    EXPECT_FALSE(std::filesystem::exists(unzip)) << "succeed " << succeed;
-    EXPECT_EQ(folder.List(), std::vector<std::string>{"pay.trel"});
-    EXPECT_EQ(desk.ui.boxes.size(), succeed ? 1u : 2u);
+  for (bool marked : {true, false}) {
+    for (bool succeed : {true, false}) {
+      SCOPED_TRACE(std::string(marked ? "library's folder" : "operator's folder") +
+                   (succeed ? ", success" : ", failure"));
+      vellum::testing::TempFolder folder;
+      const std::string unzip = folder.File("UnZip");
+      std::filesystem::create_directories(unzip + "/deep");
+      if (marked) vellum::testing::WriteFile(unzip + "/" + platform::kOwnFolderMark, "");
+      vellum::testing::WriteFile(unzip + "/deep/pay_ContentSignature.txt", "x");
+      vellum::testing::WriteFile(folder.File("pay.trel"), "archive");
+      desk.script.verify = SucceedWhen([succeed](const LibraryCall&) { return succeed; });
+      desk.ui.boxes.clear();
+      Fill(QString::fromStdString(folder.File("pay.trel")), false, 0);
+      desk.window.cmdVerify_Click();
+      EXPECT_EQ(desk.window.sUnzipFolder(), QString::fromStdString(unzip));
+      EXPECT_EQ(std::filesystem::exists(unzip + "/deep/pay_ContentSignature.txt"), !marked);
+      const std::vector<std::string> left = marked ? std::vector<std::string>{"pay.trel"}
+                                                   : std::vector<std::string>{"UnZip", "pay.trel"};
+      EXPECT_EQ(folder.List(), left);
+      EXPECT_EQ(desk.ui.boxes.size(), succeed ? 1u : 2u);
+    }
   }
 }
 

@@ -130,6 +130,10 @@ TEST_F(ArchiveBattery, HostileArchivesAreRefusedWithTheirText) {
        {{signature_entry, "../outside.txt", ZIP_EM_AES_256, kPassword, S_IFLNK | 0777}});
   make("a link, then a file through it", "linkdir.trel", archive::kUnsafeEntry,
        {{"d", "..", ZIP_EM_NONE, "", S_IFLNK | 0777}, {"d/evil.txt", "owned"}});
+  // A genuine signature rewrapped without encryption would open under any password: with a
+  // password given, every entry must be encrypted under it.
+  make("a genuine signature rewrapped without encryption", "plain.trel", archive::kNotEncrypted,
+       {{signature_entry, testing::ReadFile(W("src/a_ContentSignature.txt")), ZIP_EM_NONE, ""}});
   // The extraction size bound: far past 10,000:1, refused before anything is written.
   const Bytes bomb = OverlappingBomb(W("scratch.zip"), 40);
   ASSERT_GT((std::uint64_t{8} << 20) * 40 / bomb.size(), 10000u);

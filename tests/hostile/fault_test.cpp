@@ -239,8 +239,8 @@ TEST_F(FaultTest, TargetFolderIsAFile) {
   }
   EXPECT_EQ(testing::ReadFile(file_as_folder), kStanding);
 
-  // A regular file where the UnZip folder goes: not a folder to clear, so it is left alone
-  // and the extraction fails.
+  // A regular file where the UnZip folder goes: not a folder this system made, so it is left
+  // alone and the extraction fails.
   fs::remove_all(W("p/UnZip"));  // left by the failed verification above, as it should be
   Put("p/UnZip", kStanding);
   TakeBoxes();
@@ -252,8 +252,8 @@ TEST_F(FaultTest, TargetFolderIsAFile) {
     EXPECT_EQ(c.Message(), kCantUnzip);
     const std::vector<std::string> boxes = TakeBoxes();
     ASSERT_EQ(boxes.size(), 1u);
-    const std::string not_written = archive::ResultText(archive::kFolderNotWritten);
-    EXPECT_EQ(Start(boxes[0], not_written.size()), not_written);
+    const std::string foreign = archive::ResultText(archive::kForeignFolder);
+    EXPECT_EQ(Start(boxes[0], foreign.size()), foreign);
     const Everything after = All();
     EXPECT_TRUE(after == before) << Difference(before, after);
   }

@@ -8,7 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <thread>
+
 #include "library/archive/archive.h"
+#include "library/platform/own_folders.h"
 #include "tests/archive/archive_test_util.h"
 #include "tests/archive/message_recorder.h"
 
@@ -142,6 +146,11 @@ TEST(ZipLogic, BareArchiveNameUsesTheCurrentFolder) {
   EXPECT_EQ(ReadBytes(dir / "UnZip/r.txt"), "x");
 }
 
+// Marks a folder as one the library made, as an earlier run would have left it.
+void MarkAsOurs(const std::string& folder) {
+  WriteBytes(folder + "/" + platform::kOwnFolderMark, "");
+}
+
 // An UnZip folder left by an earlier run goes first, with what is in it, whatever comes next.
 TEST(ZipLogic, OldUnZipFolderIsRemovedFirst) {
   struct Case {
@@ -154,6 +163,7 @@ TEST(ZipLogic, OldUnZipFolderIsRemovedFirst) {
     ScratchFolder dir;
     MessageRecorder messages;
     fs::create_directories(dir / "UnZip/sub");
+    MarkAsOurs(dir / "UnZip");
     WriteBytes(dir / "UnZip/old.txt", "old");
     WriteBytes(dir / "UnZip/sub/older.txt", "older");
     std::string name = PackedFile(dir, "r.trel", {{"r.txt", "x"}}, "pw");
@@ -167,20 +177,106 @@ TEST(ZipLogic, OldUnZipFolderIsRemovedFirst) {
   }
 }
 
-// An UnZip that is a link to a folder elsewhere: the link goes, the folder it named stays.
-TEST(ZipLogic, LinkNamedUnZipIsRemovedNotFollowed) {
+// Whatever stands at UnZip that the library did not make is the user's: a folder they made
+// (with their files), a link to a folder elsewhere, a regular file, a marked folder of another
+// user. It is left exactly as it is and the run fails with its own code and text.
+TEST(ZipLogic, AnUnZipTheLibraryDidNotMakeIsLeftAlone) {
+  struct Case {
+    const char* why;
+    std::function<void(const ScratchFolder&)> plant;
+  };
+  const std::vector<Case> cases = {
+      {"a folder the user made",
+       [](const ScratchFolder& dir) {
+         fs::create_directories(dir / "UnZip/notes");
+         WriteBytes(dir / "UnZip/notes/mine.txt", "mine");
+       }},
+      {"a link to a folder elsewhere",
+       [](const ScratchFolder& dir) {
+         fs::create_directories(dir / "precious");
+         WriteBytes(dir / "precious/keep.txt", "keep");
+         fs::create_directory_symlink(dir / "precious", dir / "UnZip");
+       }},
+      {"a link to a marked folder elsewhere",
+       [](const ScratchFolder& dir) {
+         fs::create_directories(dir / "precious");
+         MarkAsOurs(dir / "precious");
+         fs::create_directory_symlink(dir / "precious", dir / "UnZip");
+       }},
+      {"a regular file", [](const ScratchFolder& dir) { WriteBytes(dir / "UnZip", "a file"); }},
+      {"a marked folder of another user",
+       [](const ScratchFolder& dir) {
+         fs::create_directories(dir / "UnZip");
+         MarkAsOurs(dir / "UnZip");
+         WriteBytes(dir / "UnZip/theirs.txt", "theirs");
+         ASSERT_EQ(::chown((dir / "UnZip").c_str(), 65534, 65534), 0);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    ScratchFolder dir;
+    MessageRecorder messages;
+    c.plant(dir);
+    std::string name = PackedFile(dir, "r.trel", {{"r.txt", "x"}}, "pw");
+    const std::set<std::string> before = Tree(dir.path());
+    std::string output = name;
+    std::string password = "pw";
+    ZipLogic zip;
+    EXPECT_FALSE(zip.UnZipFile(name, output, password));
+    EXPECT_EQ(zip.lLastResult(), archive::kForeignFolder);
+    ASSERT_EQ(messages.texts.size(), 1u);
+    EXPECT_EQ(messages.texts[0],
+              ResultText(archive::kForeignFolder) + "\r\n" + std::string(dir / "UnZip"));
+    EXPECT_EQ(output, name);
+    EXPECT_EQ(Tree(dir.path()), before);
+  }
+}
+
+// The extraction root is opened without following a link at its name and must be a folder of
+// the caller: a link or a stranger's folder put there is not written into.
+TEST(ZipLogic, ExtractionRootIsNeverALinkOrAStrangersFolder) {
   ScratchFolder dir;
-  fs::create_directories(dir / "precious");
-  WriteBytes(dir / "precious/keep.txt", "keep");
-  fs::create_directory_symlink(dir / "precious", dir / "UnZip");
   std::string name = PackedFile(dir, "r.trel", {{"r.txt", "x"}}, "pw");
-  std::string output = name;
-  std::string password = "pw";
-  ZipLogic zip;
-  ASSERT_TRUE(zip.UnZipFile(name, output, password));
-  EXPECT_FALSE(fs::is_symlink(dir / "UnZip"));
-  EXPECT_EQ(Tree(dir / "UnZip"), std::set<std::string>{"r.txt"});
-  EXPECT_EQ(Tree(dir / "precious"), std::set<std::string>{"keep.txt"});
+  fs::create_directories(dir / "elsewhere");
+  fs::create_directory_symlink(dir / "elsewhere", dir / "link");
+  fs::create_directories(dir / "stranger");
+  ASSERT_EQ(::chown((dir / "stranger").c_str(), 65534, 65534), 0);
+  for (const char* root : {"link", "stranger"}) {
+    SCOPED_TRACE(root);
+    archive::Result run = archive::ExtractArchive(name, dir / root, "pw", nullptr);
+    EXPECT_EQ(run.code, archive::kFolderNotWritten) << run.text;
+  }
+  EXPECT_TRUE(Tree(dir / "elsewhere").empty());
+  EXPECT_TRUE(Tree(dir / "stranger").empty());
+}
+
+// Runs in one folder at once, each on its own archive: the lock beside UnZip serialises them,
+// so none removes another's folder while it is being filled, and all succeed.
+TEST(ZipLogic, ConcurrentRunsInOneFolderAllSucceed) {
+  ScratchFolder dir;
+  MessageRecorder messages;
+  constexpr int kRuns = 4;
+  std::vector<std::string> names;
+  for (int i = 0; i < kRuns; ++i) {
+    const std::string base = "r" + std::to_string(i);
+    names.push_back(
+        PackedFile(dir, base + ".trel", {{base + ".txt", std::string(200000, 'a' + i)}}, "pw"));
+  }
+  for (int round = 0; round < 5; ++round) {
+    std::vector<int> ok(kRuns, 0);
+    std::vector<std::thread> runs;
+    for (int i = 0; i < kRuns; ++i)
+      runs.emplace_back([&, i] {
+        std::string name = names[i];
+        std::string output = name;
+        std::string password = "pw";
+        ZipLogic zip;
+        ok[i] = zip.UnZipFile(name, output, password) ? 1 : 0;
+      });
+    for (auto& t : runs) t.join();
+    EXPECT_EQ(ok, std::vector<int>(kRuns, 1)) << "round " << round;
+  }
+  EXPECT_TRUE(messages.texts.empty());
 }
 
 // A run that returns a code other than 0: false, the code kept, the text shown once, the
@@ -255,6 +351,7 @@ TEST(ZipLogic, TrappedFailureKeepsTheLastResult) {
   messages.texts.clear();
 
   fs::create_directories(dir / "UnZip");
+  MarkAsOurs(dir / "UnZip");
   WriteBytes(dir / "UnZip/stuck.txt", "stuck");
   int fd = ::open((dir / "UnZip/stuck.txt").c_str(), O_RDONLY);
   int flags = FS_IMMUTABLE_FL;
