@@ -2,6 +2,9 @@
 // ctx.options the options the command line gave.
 #pragma once
 
+#include <iosfwd>
+#include <string>
+
 #include "cli/context.h"
 
 namespace vellum::cli {
@@ -19,5 +22,10 @@ int CmdVerify(Context& ctx);
 int CmdVerifyNse(Context& ctx);
 int CmdZip(Context& ctx);
 int CmdUnzip(Context& ctx);
+
+// After a successful signing: a warning on `err` when the certificate the message names has its
+// private key in a store file that its group or others may read.
+void WarnAboutExposedKey(std::ostream& err, const std::string& store,
+                         const std::string& signing_message);
 
 }  // namespace vellum::cli

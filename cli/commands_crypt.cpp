@@ -7,6 +7,7 @@
 #include "cli/commands.h"
 #include "cli/password.h"
 #include "cli/run.h"
+#include "cli/safe_text.h"
 #include "library/com/bstr.h"
 #include "library/platform/secret.h"
 #include "vellum/vellum.h"
@@ -37,6 +38,11 @@ int Crypt(Context& ctx, bool encrypt) {
   platform::SecretText secret(std::move(*password));
 
   std::string input((std::istreambuf_iterator<char>(ctx.in)), std::istreambuf_iterator<char>());
+  // The text is encrypted as UTF-16: bytes that are no UTF-8 would silently become U+FFFD.
+  if (encrypt && !IsValidUtf8(input)) {
+    ctx.err << "vellum: the text on standard input is not valid UTF-8; nothing was encrypted\n";
+    return kFailed;
+  }
   auto enc = Create<_Encryption>(CLSID_Encryption, IID__Encryption, "Encryption", ctx.err);
   if (!enc) return kFailed;
 
@@ -65,7 +71,12 @@ int Crypt(Context& ctx, bool encrypt) {
     return kFailed;
   }
   if (ok != com::VARIANT_TRUE) {
-    ctx.err << message.Utf8() << "\n";
+    ctx.err << EscapeControls(message.Utf8(), true) << "\n";
+    return kFailed;
+  }
+  // A message encrypted elsewhere may hold any bytes; only a UTF-16 text is printed as text.
+  if (!encrypt && !IsValidUtf16le(com::BstrBytes(output.get()))) {
+    ctx.err << "vellum: the decrypted content is not a UTF-16 text; nothing was printed\n";
     return kFailed;
   }
   ctx.out << output.Utf8();

@@ -6,6 +6,7 @@
 #include "cli/com_call.h"
 #include "cli/commands.h"
 #include "cli/run.h"
+#include "cli/safe_text.h"
 #include "library/com/bstr.h"
 #include "library/com/client.h"
 #include "library/com/registry.h"
@@ -92,7 +93,7 @@ int CmdOpen(Context& ctx) {
     ctx.err << "vellum: StartDoc failed (" << HexHr(hr) << ")\n";
     return kFailed;
   }
-  ctx.out << message.Utf8() << "\n";
+  ctx.out << EscapeControls(message.Utf8(), true) << "\n";
   return opened == com::VARIANT_TRUE ? kOk : kFailed;
 }
 

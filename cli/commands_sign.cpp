@@ -12,6 +12,7 @@
 #include "cli/commands.h"
 #include "cli/password.h"
 #include "cli/run.h"
+#include "cli/safe_text.h"
 #include "cli/sign_support.h"
 #include "cli/trust_output.h"
 #include "library/com/bstr.h"
@@ -176,7 +177,7 @@ std::string DetailLine(const std::string& entry) {
   for (;;) {
     const std::size_t end = entry.find("\r\n", start);
     if (!line.empty()) line += "; ";
-    line += entry.substr(start, end == std::string::npos ? end : end - start);
+    line += EscapeControls(entry.substr(start, end == std::string::npos ? end : end - start));
     if (end == std::string::npos) break;
     start = end + 2;
   }
@@ -261,7 +262,9 @@ int Sign(Context& ctx) {
   if (com::Failed(hr)) return CallFailed(ctx, zip ? "SignZipFile" : "SignFile", hr);
   const bool signed_ok = IsTrue(result.value());
   Say(ctx, signed_ok) << ForTerminal(message.Utf8()) << "\n";
-  return signed_ok ? kOk : kFailed;
+  if (!signed_ok) return kFailed;
+  WarnAboutExposedKey(ctx.err, o->Value("store").value_or(""), message.Utf8());
+  return kOk;
 }
 
 int Verify(Context& ctx) {
@@ -400,7 +403,7 @@ int ZipOrUnzip(Context& ctx, bool compress) {
   com::HRESULT hr = zip->UnZipFile(first.Address(), archive.Address(), password.Address(), &ok);
   if (com::Failed(hr)) return CallFailed(ctx, "UnZipFile", hr);
   if (ok != com::VARIANT_TRUE) return kFailed;
-  ctx.out << archive.Utf8() << "\n";
+  ctx.out << EscapeControls(archive.Utf8()) << "\n";
   return kOk;
 }
 

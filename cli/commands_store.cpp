@@ -7,6 +7,7 @@
 #include "cli/commands.h"
 #include "cli/password.h"
 #include "cli/run.h"
+#include "cli/safe_text.h"
 #include "library/crypto/store.h"
 #include "library/platform/error.h"
 #include "library/platform/secret.h"
@@ -32,11 +33,15 @@ int List(Context& ctx, const Options& o) {
   ctx.out << "Store " << StoreName(o) << " (" << crypto::StoreFolder(StoreName(o))
           << "): " << rows.size() << " certificate" << (rows.size() == 1 ? "" : "s") << "\n";
   for (const auto& r : rows) {
-    ctx.out << "\n  Subject:     " << r.subject << "\n  Issuer:      " << r.issuer
+    ctx.out << "\n  Subject:     " << EscapeControls(r.subject)
+            << "\n  Issuer:      " << EscapeControls(r.issuer)
             << "\n  Valid from:  " << LocalTime(r.valid_from)
             << "\n  Valid to:    " << LocalTime(r.valid_to)
-            << "\n  Private key: " << (r.has_key ? "yes" : "no")
-            << "\n  Thumbprint:  " << r.thumbprint << "\n";
+            << "\n  Private key: " << (r.has_key ? "yes" : "no");
+    if (r.has_key && !r.exposed_key_file.empty())
+      ctx.out << " (WARNING: " << EscapeControls(r.exposed_key_file)
+              << " is readable by other users; make it private with chmod 600)";
+    ctx.out << "\n  Thumbprint:  " << r.thumbprint << "\n";
   }
   return kOk;
 }
@@ -92,6 +97,25 @@ int Guarded(Context& ctx, int (*command)(Context&, const Options&)) {
 }
 
 }  // namespace
+
+void WarnAboutExposedKey(std::ostream& err, const std::string& store,
+                         const std::string& signing_message) {
+  // The signing message names the certificate: " Signed file from Certificate: SUBJECT" CR LF.
+  constexpr std::string_view kLead = " Signed file from Certificate: ";
+  if (signing_message.rfind(kLead, 0) != 0) return;
+  const std::size_t end = signing_message.find("\r\n", kLead.size());
+  const std::string subject = signing_message.substr(kLead.size(), end - kLead.size());
+  try {
+    for (const auto& r : crypto::ListStore(store.empty() ? "My" : store))
+      if (r.has_key && r.subject == subject && !r.exposed_key_file.empty())
+        err << "vellum: warning: the private key of " << EscapeControls(subject) << " is in "
+            << EscapeControls(r.exposed_key_file)
+            << ", which other users can read; make it private with chmod 600\n";
+  } catch (const Error&) {
+    // The store was read a moment ago by the library; a warning is no reason to fail now.
+  }
+}
+
 
 int CmdStoreList(Context& ctx) {
   return Guarded(ctx, List);

@@ -8,6 +8,7 @@
 #include "cli/command_line.h"
 #include "cli/commands.h"
 #include "cli/context.h"
+#include "cli/safe_text.h"
 #include "vellum/version.h"
 
 namespace vellum::cli {
@@ -155,6 +156,12 @@ std::string VersionText() {
 
 int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
         std::ostream& err) {
+  // Names and texts reach the library as UTF-16; bytes that are no UTF-8 would arrive as
+  // U+FFFD and name another file.
+  if (std::string refusal = CheckArgumentsAreUtf8(args); !refusal.empty()) {
+    err << refusal << "\n";
+    return kUsage;
+  }
   return RunCommandLine(Commands(), args, in, out, err);
 }
 

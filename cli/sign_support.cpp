@@ -5,6 +5,7 @@
 
 #include "cli/com_call.h"
 #include "cli/password.h"
+#include "cli/safe_text.h"
 #include "library/com/client.h"
 #include "library/platform/text.h"
 #include "vellum/vellum.h"
@@ -26,13 +27,7 @@ std::string PadLikeDesk(std::string_view value, int length) {
 }
 
 std::string ForTerminal(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-    out.push_back(text[i]);
-  }
-  return out;
+  return EscapeControls(text, true);
 }
 
 int ChooseOnTerminal(std::istream& in, std::ostream& out, const char* title, const char* prompt,
@@ -40,8 +35,9 @@ int ChooseOnTerminal(std::istream& in, std::ostream& out, const char* title, con
   out << TrimBlanks(title != nullptr ? title : "") << "\n"
       << (prompt != nullptr ? prompt : "") << "\n";
   for (int i = 0; i < count; ++i) {
-    out << "  " << (i + 1) << ") " << items[i].subject << "\n"
-        << "     issued by " << items[i].issuer << ", valid to " << items[i].valid_to << "\n";
+    out << "  " << (i + 1) << ") " << EscapeControls(items[i].subject) << "\n"
+        << "     issued by " << EscapeControls(items[i].issuer) << ", valid to "
+        << items[i].valid_to << "\n";
   }
   for (;;) {
     out << "Certificate number (1-" << count << "; empty line cancels): " << std::flush;

@@ -26,7 +26,8 @@ std::string PadLikeDesk(std::string_view value, int length);
 std::string TrimBlanks(std::string_view value);
 
 // The library writes CR LF between the lines of its messages; a Linux terminal or pipe wants
-// LF alone.
+// LF alone. Every other control character (a newline or an escape sequence inside a carried
+// name or a subject) is shown escaped, so a name cannot forge a line of the report.
 std::string ForTerminal(std::string_view text);
 
 // Lists `items` on `out` under `title` and `prompt`, then reads the number of the choice from

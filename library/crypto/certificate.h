@@ -32,9 +32,15 @@ class Certificate {
   EVP_PKEY* private_key() const { return key_.get(); }
   void set_private_key(std::shared_ptr<EVP_PKEY> key) { key_ = std::move(key); }
 
+  // The store file the private key was read from when that file is readable by its group or
+  // by others (a key anyone on the machine may copy); empty otherwise.
+  const std::string& exposed_key_file() const { return exposed_key_file_; }
+  void set_exposed_key_file(std::string file) { exposed_key_file_ = std::move(file); }
+
  private:
   std::shared_ptr<X509> cert_;
   std::shared_ptr<EVP_PKEY> key_;
+  std::string exposed_key_file_;
 };
 
 // The text form of a distinguished name, most specific first (the reverse of DER order), each

@@ -5,6 +5,7 @@
 #include <openssl/rand.h>
 #include <openssl/x509v3.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -138,9 +139,10 @@ class FolderLoader {
   std::vector<Certificate> Finish() {
     std::vector<Certificate> out;
     for (auto& cert : certs_) {
-      for (const auto& key : keys_) {
+      for (const auto& [key, exposed_file] : keys_) {
         if (EVP_PKEY_eq(X509_get0_pubkey(cert.x509()), key.get()) == 1) {
           cert.set_private_key(key);
+          cert.set_exposed_key_file(exposed_file);
           break;
         }
       }
@@ -158,19 +160,26 @@ class FolderLoader {
     bool p12_file = ext == ".p12" || ext == ".pfx";
     if (!cert_file && !key_file && !p12_file) return;
     Bytes data;
+    const std::string path = platform::PathToUtf8(file);
     try {
-      data = platform::ReadFileBytes(platform::PathToUtf8(file));
+      data = platform::ReadFileBytes(path);
     } catch (const Error&) {
       return;  // one unreadable file does not spoil the store
     }
+    // A key others may read is still used (refusing it would stop the user signing), but the
+    // file is named wherever the key shows, so the user can make it private.
+    struct stat st {};
+    const bool exposed =
+        !cert_file && ::stat(path.c_str(), &st) == 0 && (st.st_mode & (S_IRWXG | S_IRWXO)) != 0;
+    const std::string exposed_file = exposed ? path : std::string();
     if (cert_file) {
       for (auto& cert : ParseCertificates(data)) Add(Certificate(std::move(cert)));
     } else if (key_file) {
-      if (ossl::PkeyPtr key = ParseKey(data)) keys_.emplace_back(std::move(key));
+      if (ossl::PkeyPtr key = ParseKey(data)) keys_.emplace_back(std::move(key), exposed_file);
     } else {
       Pkcs12Contents contents;
       if (ParsePkcs12(data, Bytes(), contents) != Pkcs12Result::kOk) return;
-      if (contents.key) keys_.emplace_back(std::move(contents.key));
+      if (contents.key) keys_.emplace_back(std::move(contents.key), exposed_file);
       Add(Certificate(std::move(contents.cert)));
       for (auto& extra : contents.extra) Add(Certificate(std::move(extra)));
     }
@@ -184,7 +193,7 @@ class FolderLoader {
   }
 
   std::vector<Certificate> certs_;
-  std::vector<std::shared_ptr<EVP_PKEY>> keys_;
+  std::vector<std::pair<std::shared_ptr<EVP_PKEY>, std::string>> keys_;  // with exposed file
 };
 
 std::vector<Certificate> LoadStoreFolder(const std::string& folder_text) {
@@ -403,7 +412,7 @@ std::vector<StoreRow> ListStore(const std::string& name) {
       Store::Open(kCurrentUserStore, name, kStoreReadOnly).Certificates();
   for (const auto& c : certs.items())
     rows.push_back({c.SubjectName(), c.IssuerName(), c.ValidFrom(), c.ValidTo(), c.HasPrivateKey(),
-                    c.Thumbprint()});
+                    c.Thumbprint(), c.exposed_key_file()});
   return rows;
 }
 
@@ -411,7 +420,7 @@ Certificate ImportIntoStore(const std::string& file, const Bytes& password,
                             const std::string& name) {
   ossl::EnsureProviders();
   (void)StoreFolder(name);  // refuse a bad store name before anything else
-  Bytes data = platform::ReadFileBytes(file);
+  Bytes data = platform::ReadSmallFile(file, kLargestImport);
   std::vector<Certificate> extra;
   std::optional<Certificate> main;
   if (auto certs = ParseCertificates(data); !certs.empty()) {

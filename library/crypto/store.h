@@ -85,10 +85,16 @@ struct StoreRow {
   std::time_t valid_to = 0;
   bool has_key = false;
   std::string thumbprint;
+  std::string exposed_key_file;  // the key's file when group or others may read it
 };
 std::vector<StoreRow> ListStore(const std::string& name);
 
-// Adds the certificate (and key) in `file` to store `name`, creating its folder. PKCS#12 is
+// The largest file ImportIntoStore reads: a certificate with its chain and key is a few
+// kilobytes; anything near this bound is no certificate file.
+inline constexpr std::size_t kLargestImport = std::size_t{16} << 20;
+
+// Adds the certificate (and key) in `file` to store `name`, creating its folder. Only a regular
+// file of at most kLargestImport bytes is read (error 75 otherwise). PKCS#12 is
 // opened with `password` (UTF-8 bytes; a wrong one raises hr::kBadData); PEM or DER
 // certificates need none. The certificate goes in as <thumbprint>.pem, a key as
 // <thumbprint>.key with mode 0600. A file that cannot be read as any of these raises a

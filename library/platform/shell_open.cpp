@@ -22,6 +22,26 @@ ShellOpener& TestOpener() {
   return opener;
 }
 
+bool SecretName(std::string_view name) {
+  if (name.starts_with("VELLUM_")) return true;
+  std::string upper(name);
+  for (char& c : upper)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  for (std::string_view word : {"PASSWORD", "PASSWD", "PASSPHRASE", "SECRET"})
+    if (upper.find(word) != std::string::npos) return true;
+  return false;
+}
+
+// A null-terminated array of pointers into `strings`, as execv and execve take them; built
+// before fork, since the child may not allocate.
+std::vector<char*> Pointers(std::vector<std::string>& strings) {
+  std::vector<char*> out;
+  out.reserve(strings.size() + 1);
+  for (auto& s : strings) out.push_back(s.data());
+  out.push_back(nullptr);
+  return out;
+}
+
 // The full path of `program` on $PATH, or empty.
 std::string FindProgram(std::string_view program) {
   const char* path = std::getenv("PATH");
@@ -41,7 +61,10 @@ std::string FindProgram(std::string_view program) {
 }
 
 // Runs a short query program and returns its first output line ("" when it fails).
-std::string QueryLine(const std::vector<std::string>& argv) {
+std::string QueryLine(std::vector<std::string> argv) {
+  std::vector<std::string> env = ChildEnvironment();
+  std::vector<char*> args = Pointers(argv);
+  std::vector<char*> envp = Pointers(env);
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) return {};
   FileDescriptor read_end(fds[0]);
@@ -55,11 +78,7 @@ std::string QueryLine(const std::vector<std::string>& argv) {
       ::dup2(devnull, STDIN_FILENO);
       ::dup2(devnull, STDERR_FILENO);
     }
-    std::vector<char*> args;
-    args.reserve(argv.size() + 1);
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    ::execv(args[0], args.data());
+    ::execve(args[0], args.data(), envp.data());
     ::_exit(127);
   }
   write_end.close();
@@ -77,7 +96,10 @@ std::string QueryLine(const std::vector<std::string>& argv) {
 
 // Starts argv detached (a grandchild adopted by init, so no zombie is left) and reports
 // whether the program could be executed.
-bool StartDetached(const std::vector<std::string>& argv) {
+bool StartDetached(std::vector<std::string> argv) {
+  std::vector<std::string> env = ChildEnvironment();
+  std::vector<char*> args = Pointers(argv);
+  std::vector<char*> envp = Pointers(env);
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) return false;
   FileDescriptor read_end(fds[0]);
@@ -94,11 +116,7 @@ bool StartDetached(const std::vector<std::string>& argv) {
       ::dup2(devnull, STDOUT_FILENO);
       ::dup2(devnull, STDERR_FILENO);
     }
-    std::vector<char*> args;
-    args.reserve(argv.size() + 1);
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    ::execv(args[0], args.data());
+    ::execve(args[0], args.data(), envp.data());
     int err = errno;
     (void)!::write(write_end.get(), &err, sizeof err);  // exec failed: tell the parent
     ::_exit(127);
@@ -133,6 +151,15 @@ int RealShellOpen(const std::string& path) {
 }
 
 }  // namespace
+
+std::vector<std::string> ChildEnvironment() {
+  std::vector<std::string> out;
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+    std::string_view item(*entry);
+    if (!SecretName(item.substr(0, item.find('=')))) out.emplace_back(item);
+  }
+  return out;
+}
 
 int ShellOpen(const std::string& path) {
   ShellOpener opener;

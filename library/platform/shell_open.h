@@ -6,13 +6,21 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace vellum::platform {
 
 inline constexpr int kShellOpenStarted = 42;  // any code above 32 means the request was taken
 
-// Starts the opener (xdg-open, else gio open) for `path` without waiting for it.
+// Starts the opener (xdg-open, else gio open) for `path` without waiting for it. The opener
+// and the programs it starts get ChildEnvironment(), never this process's secrets.
 int ShellOpen(const std::string& path);
+
+// This process's environment without what a started program has no business seeing: every
+// VELLUM_ setting (VELLUM_PASSWORD above all) and any variable whose name speaks of a password,
+// passphrase or secret. The desktop's own variables (DISPLAY, XDG_*, DBUS_*, PATH, ...) stay,
+// since the opener needs them to find the user's programs.
+std::vector<std::string> ChildEnvironment();
 
 // Tests replace the opener so no real program is ever launched; an empty function restores
 // the real one.

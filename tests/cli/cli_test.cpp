@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <sstream>
 
 #include "cli/command_line.h"
@@ -21,10 +22,16 @@ struct Result {
   std::string err;
 };
 
+// Each run stands for a process of its own: the command takes VELLUM_PASSWORD out of its
+// environment once read, and the next command starts with the environment the test set.
 Result RunCli(const std::vector<std::string>& args, const std::string& input = "") {
+  const char* password = std::getenv("VELLUM_PASSWORD");
+  const std::optional<std::string> saved =
+      password != nullptr ? std::optional<std::string>(password) : std::nullopt;
   std::istringstream in(input);
   std::ostringstream out, err;
   int code = Run(args, in, out, err);
+  if (saved) ::setenv("VELLUM_PASSWORD", saved->c_str(), 1);
   return {code, out.str(), err.str()};
 }
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <optional>
 #include <sstream>
 
 #include "cli/run.h"
@@ -28,10 +29,16 @@ struct Result {
   std::string err;
 };
 
+// Each run stands for a process of its own: the command takes VELLUM_PASSWORD out of its
+// environment once read, and the next command starts with the environment the test set.
 Result RunCli(const std::vector<std::string>& args, const std::string& input = "") {
+  const char* password = std::getenv("VELLUM_PASSWORD");
+  const std::optional<std::string> saved =
+      password != nullptr ? std::optional<std::string>(password) : std::nullopt;
   std::istringstream in(input);
   std::ostringstream out, err;
   int code = Run(args, in, out, err);
+  if (saved) ::setenv("VELLUM_PASSWORD", saved->c_str(), 1);
   return {code, out.str(), err.str()};
 }
 
@@ -68,7 +75,10 @@ TEST(PadLikeDeskTest, TrimsBlanksThenPadsWithStarsToTheLength) {
 
 TEST(ForTerminalTest, TurnsTheLibrarysLineBreaksIntoLineFeeds) {
   EXPECT_EQ(ForTerminal("File: a\r\nis Verified. \r\n"), "File: a\nis Verified. \n");
-  EXPECT_EQ(ForTerminal("a\rb\n"), "a\rb\n") << "a lone CR is content, not a line break";
+  // A lone CR or LF is content (of a name, say), not a line break: shown escaped, so it can
+  // neither start a line of its own nor overwrite one.
+  EXPECT_EQ(ForTerminal("a\rb\n"), "a\\rb\\n");
+  EXPECT_EQ(ForTerminal("File: x\x1b[32m.txt\r\n"), "File: x\\e[32m.txt\n");
 }
 
 // ---------------------------------------------------------------------------------------
