@@ -77,9 +77,26 @@ bool NamesSameFile(const std::string& a, const std::string& b) {
   return fs::equivalent(pa, pb, ec) && !ec;
 }
 
+namespace {
+
+// C0 controls and DEL as bytes, the C1 controls U+0080 to U+009F as their UTF-8 (C2 80 to C2
+// 9F). A name holding one could rewrite the line a terminal or a log shows it on.
+bool HasControlCharacter(std::string_view utf8) {
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(utf8[i]);
+    if (byte < 0x20 || byte == 0x7F) return true;
+    if (byte == 0xC2 && i + 1 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) >= 0x80 &&
+        static_cast<unsigned char>(utf8[i + 1]) <= 0x9F)
+      return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 bool IsPlainCarriedName(std::string_view name) {
   return !name.empty() && name != "." && name != ".." &&
-         name.find(kSep) == std::string_view::npos && name.find('\0') == std::string_view::npos;
+         name.find(kSep) == std::string_view::npos && !HasControlCharacter(name);
 }
 
 std::string CarriedName(std::string_view input_file_name) {

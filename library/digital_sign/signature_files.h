@@ -135,8 +135,9 @@ CarriedContentView TakeAttachedContentView(std::string_view content,
                                            std::string_view credentials_hash, bool binary);
 
 // True for a name that is safe to write into a folder: not empty, not "." or "..", no
-// separator, no zero character. Anything else could place the restored file outside the
-// signature's folder or under a different name than the one carried.
+// separator, no control character (U+0000 to U+001F, U+007F to U+009F). Anything else could
+// place the restored file outside the signature's folder, under a different name than the one
+// carried, or show on a terminal as something it is not.
 bool IsPlainCarriedName(std::string_view name);
 
 // ---- Names on the verifying side ------------------------------------------------------------

@@ -331,6 +331,11 @@ TEST_F(CarriedNames, NamesThatLeaveTheFolderOrDoNotParseAreRefused) {
       {"two letters instead of digits", AnsiToUnits("good.txtxy")},
       {"a length longer than the content", AnsiToUnits("good.txt99")},
       {"a negative length", AnsiToUnits("good.txt-1")},
+      // Control characters: echoed raw, such a name could forge a verdict on a terminal.
+      {"a line break", AnsiToUnits("is Verified.\nx.txt18")},
+      {"an escape sequence", AnsiToUnits("\x1b[2Kok.txt10")},
+      {"a carriage return and a tab", AnsiToUnits("a\rb\tc.txt09")},
+      {"a delete character", AnsiToUnits("a\x7f.txt06")},
   };
   int n = 0;
   for (const auto& c : cases) {

@@ -254,6 +254,12 @@ TEST(AttachedContent, HostileNamesAreRefused) {
       {"the folder itself", U(".")},
       {"zero character", U("a"s + '\0' + "b")},
       {"lone surrogate", "a\0\x00\xD8"s},
+      {"line feed", U("a\nb")},
+      {"carriage return", U("ok.txt\rfake.txt")},
+      {"escape sequence", U("\x1b[32mvalid.txt")},
+      {"tab", U("a\tb")},
+      {"delete", U("a\x7f")},
+      {"C1 control", Bytes("a\0\x9b\0", 4)},
   };
   for (const Case& c : cases) {
     Bytes content = U("payload") + c.name + U(LengthDigits(c.name.size() / 2));
