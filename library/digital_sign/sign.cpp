@@ -67,6 +67,7 @@ constexpr struct {
       "it.";
   const char* signing_failed =
       " Signing process failed.\r\nPrivate key along with certificate may be destroyed. ";
+  const char* input_changed = "The content changed while it was being signed.";
   const char* problem = " Problem incurred during 'Signing'\r\nDescription: \r\n{desc}";
   // A token fails for reasons the user can act on (the PIN, the card, the module): the reason
   // follows the store text.
@@ -224,18 +225,28 @@ class SignCall {
     if (mode_ == SignMode::kFile && encrypt_flag_ && credentials_) return BuildEncrypted();
     stage_ = kSigning;
     signature_.emplace(signed_data_.SignStream(signer_, ReaderOf(*reading_, prefix_, trailer_)));
+    stage_ = kReadInput;
+    RefuseChangedInput();
+    stage_ = kSigning;
     if (detached_) message_ = AsMessageText(signature_->DetachedMessage(encoding_), binary_);
     return true;
   }
 
   bool BuildEncrypted() {
     signed_data_.SetContent(ReadAll(*reading_, prefix_, trailer_));
+    RefuseChangedInput();
     stage_ = kSigning;
     const Bytes text = AsMessageText(signed_data_.Sign(signer_, detached_, encoding_), binary_);
     std::string ignored;
     if (!EncryptMessage(text, hash_, message_, ignored, ToLong(*a_.EncryptionAlgorithm)))
       return Stop(kText.cant_encrypt);
     return true;
+  }
+
+  // A file that changed while it was read was not signed as any one version of it. The
+  // attached message hashes its second reading again; this covers every reading, detached too.
+  void RefuseChangedInput() const {
+    if (reading_->changed()) throw Error::Component(hr::kHashMismatch, kText.input_changed);
   }
 
   // Still the signing stage: a name that cannot be formed fails as signing does.

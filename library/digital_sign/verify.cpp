@@ -124,14 +124,26 @@ std::int32_t OptionalCode(const VARIANT* v) {
   return (v == nullptr || IsMissing(*v)) ? 0 : ToLong(*v);
 }
 
-// Whether the caller asks for decryption. An odd flag value counts as no here: it raises again
-// where the flag is read at its own stage.
-bool AsksToDecrypt(const VerifyArgs& a) {
-  try {
-    return OptionalFlag(a.bDecryptFile, true);
-  } catch (const Error&) {
-    return false;
-  }
+// bDecryptFile: omitted counts as False; any value but True or False (a check box's 1) is
+// refused with error 5, as the layout flags are. Taken as neither, it would skip both the
+// decryption and the credentials check, and a wrong password would verify.
+bool DecryptFlag(const VerifyArgs& a) {
+  if (a.bDecryptFile == nullptr || IsMissing(*a.bDecryptFile)) return false;
+  if (EqualsBool(*a.bDecryptFile, true)) return true;
+  if (EqualsBool(*a.bDecryptFile, false)) return false;
+  throw Error::Runtime(rt::kInvalidCall, RuntimeDescription(rt::kInvalidCall) +
+                                             ": bDecryptFile must be True or False");
+}
+
+// Restoring over the file being verified (a signature received under the name it carries, or
+// a packed file carrying its own name) would destroy the only copy of it.
+void RefuseReplacingInput(const std::string& restored, const std::string& fingerprint,
+                          const std::string& signature_path) {
+  if (signature_files::NamesSameFile(restored, fingerprint) ||
+      signature_files::NamesSameFile(restored, signature_path))
+    throw Error::Runtime(rt::kPathFileAccess,
+                         RuntimeDescription(rt::kPathFileAccess) +
+                             ": the restored file would replace the signature being verified");
 }
 
 // One verifying call: the stage under way and what the stages before it found.
@@ -173,6 +185,7 @@ class VerifyCall {
       if (EqualsText(*a_.sTrim, "")) StoreText(a_.sTrim, "N");
       trim_ = EqualsText(*a_.sTrim, "Y");
     }
+    decrypt_flag_ = DecryptFlag(a_);
     credentials_ = !(EqualsText(*a_.sUseriD, "") || EqualsText(*a_.sPassword, ""));
     if (credentials_) {
       const std::int32_t code = OptionalCode(a_.HashAlgorithm);
@@ -194,7 +207,15 @@ class VerifyCall {
     std::string output = fingerprint_;
     platform::SecretText password(ToUtf8(*a_.sPassword));
     ZipLogic zip;
-    if (!zip.UnZipFile(archive, output, password.get())) return Stop(kText.cant_unzip);
+    // Runs using one UnZip folder are serialised from the extraction to the end of the call,
+    // so no other run removes the extracted signature while this one reads it.
+    try {
+      unzip_lock_.emplace(ZipLogic::LockUnZipFolder(archive));
+    } catch (const Error&) {
+      // No folder to lock: UnZipFile fails on it with its own text.
+    }
+    if (!zip.UnZipFile(archive, output, password.get(), unzip_lock_ ? &*unzip_lock_ : nullptr))
+      return Stop(kText.cant_unzip);
     extracted_ = output;
     return true;
   }
@@ -243,7 +264,7 @@ class VerifyCall {
   // read.
   bool CheckAttached() {
     ReadEncoding();
-    if (mode_ == VerifyMode::kFile && credentials_ && AsksToDecrypt(a_))
+    if (mode_ == VerifyMode::kFile && credentials_ && decrypt_flag_)
       message_ = ReadWholeFile(signature_path_, binary_, false);
     else
       decoder_.emplace(ReadSignatureMessage(signature_path_));
@@ -264,7 +285,7 @@ class VerifyCall {
   bool Decrypt() {
     if (mode_ != VerifyMode::kFile) return true;
     stage_ = kDecrypt;
-    if (!credentials_ || !OptionalFlag(a_.bDecryptFile, true)) return true;
+    if (!credentials_ || !decrypt_flag_) return true;
     // A binary read ends with the reader's zero byte; the encrypted text never does.
     if (binary_ && message_.size() % 2 == 1 && message_.back() == '\0') message_.pop_back();
     Bytes plain;
@@ -279,9 +300,7 @@ class VerifyCall {
   // Writes the carried content under its carried name.
   bool Restore(std::string_view content) {
     // The hash leads the content only when the message was neither encrypted nor packed.
-    const bool hash_expected = mode_ == VerifyMode::kFile && credentials_ && !decrypted_ &&
-                               (a_.bDecryptFile == nullptr || IsMissing(*a_.bDecryptFile) ||
-                                EqualsBool(*a_.bDecryptFile, false));
+    const bool hash_expected = mode_ == VerifyMode::kFile && credentials_ && !decrypted_;
     auto carried = signature_files::TakeAttachedContentView(
         content, hash_expected ? std::string_view(hash_) : std::string_view(), binary_);
     if (carried.fault == signature_files::ContentFault::kCredentialsMismatch)
@@ -289,10 +308,14 @@ class VerifyCall {
     stage_ = kParseContent;
     if (carried.fault != signature_files::ContentFault::kNone)
       throw Error::Runtime(rt::kInvalidCall);
-    original_ = signature_files::RestoredFilePath(fingerprint_, carried.name, !original_.empty());
+    // An empty sOriginalFName restores into the shared temporary folder: privately there.
+    const bool to_temp = original_.empty();
+    original_ = signature_files::RestoredFilePath(fingerprint_, carried.name, !to_temp);
     StoreText(a_.sOriginalFName, original_);
     stage_ = kWriteOriginal;
-    WriteWholeFile(original_, carried.data, binary_);
+    RefuseReplacingInput(original_, fingerprint_, signature_path_);
+    WriteWholeFile(original_, carried.data, binary_,
+                   to_temp ? platform::Privacy::kPrivate : platform::Privacy::kShared);
     StoreText(a_.VerifyErr,
               Fill(kText.restored, {{"last", TextOrEmpty(a_.VerifyErr)}, {"file", original_}}));
     return true;
@@ -340,10 +363,12 @@ class VerifyCall {
   // The options.
   bool trim_ = false;
   bool credentials_ = false;
+  bool decrypt_flag_ = false;
   bool binary_ = false;
   Bytes hash_;
   std::string fingerprint_;
   std::string extracted_;       // the signature file taken out of a packed file
+  std::optional<platform::FolderLock> unzip_lock_;  // held to the end of the call
   std::string signature_path_;  // the signature file read
   std::string original_;
   std::time_t now_ = 0;

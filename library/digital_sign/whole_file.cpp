@@ -89,10 +89,11 @@ Bytes ReadWholeFile(const std::string& sFileName, bool bBinary, bool trim) {
   return trim ? TrimSpaceUnits(content) : content;
 }
 
-void WriteWholeFile(const std::string& sFileName, std::string_view sData, bool bBinary) {
+void WriteWholeFile(const std::string& sFileName, std::string_view sData, bool bBinary,
+                    platform::Privacy privacy) {
   RefuseSpecialTarget(sFileName);
   if (bBinary) {
-    platform::WriteFileAtomic(sFileName, sData);
+    platform::WriteFileAtomic(sFileName, sData, privacy);
     return;
   }
   // Windows-1252 maps all 256 bytes, so the text fits exactly when it comes back unchanged. The
@@ -105,7 +106,7 @@ void WriteWholeFile(const std::string& sFileName, std::string_view sData, bool b
     if (!PlainLatin1(piece, ansi) && AnsiToUtf16le(Utf16leToAnsi(piece)) != piece)
       throw Error::Runtime(rt::kInvalidCall);
   }
-  platform::AtomicFileWriter file(sFileName);
+  platform::AtomicFileWriter file(sFileName, privacy);
   for (std::size_t at = 0; at < sData.size(); at += kPiece) {
     std::string_view piece = sData.substr(at, kPiece);
     if (!PlainLatin1(piece, ansi)) ansi = Utf16leToAnsi(piece);
@@ -139,11 +140,18 @@ WholeFileReader::WholeFileReader(const std::string& sFileName, bool bBinary, boo
     throw Error::Runtime(rt::kFileMissing, "File: " + sFileName + " does not Exist.");
   fd_ = platform::FileDescriptor(::open(sFileName.c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd_) throw ReadFailure(errno, sFileName);
-  struct stat st {};
-  if (::fstat(fd_.get(), &st) != 0) throw ReadFailure(errno, sFileName);
-  if (S_ISDIR(st.st_mode)) throw ReadFailure(EISDIR, sFileName);
-  file_size_ = static_cast<std::uint64_t>(st.st_size);
+  if (::fstat(fd_.get(), &opened_) != 0) throw ReadFailure(errno, sFileName);
+  if (S_ISDIR(opened_.st_mode)) throw ReadFailure(EISDIR, sFileName);
+  file_size_ = static_cast<std::uint64_t>(opened_.st_size);
 }
+
+namespace {
+
+bool SameTime(const timespec& a, const timespec& b) {
+  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+}  // namespace
 
 bool WholeFileReader::FillRaw() {
   raw_.erase(0, raw_pos_);
@@ -181,6 +189,9 @@ bool WholeFileReader::FillRaw() {
   }
   if (got == 0) {
     file_done_ = true;
+    struct stat now {};
+    changed_ = ::fstat(fd_.get(), &now) != 0 || now.st_size != opened_.st_size ||
+               !SameTime(now.st_mtim, opened_.st_mtim) || !SameTime(now.st_ctim, opened_.st_ctim);
     fd_.close();
     return FillRaw();
   }

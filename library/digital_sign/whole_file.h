@@ -5,6 +5,8 @@
 // with a positive run-time number; neither reports through a return value.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -31,7 +33,11 @@ Bytes ReadWholeFile(const std::string& sFileName, bool bBinary, bool trim);
 // Text mode refuses (error 5, nothing written) a text that ANSI cannot hold exactly (a character
 // outside Windows-1252, or an odd trailing byte): writing '?' in its place would hand the caller
 // a file that silently differs from the content it verified.
-void WriteWholeFile(const std::string& sFileName, std::string_view sData, bool bBinary);
+//
+// `privacy` as platform::AtomicFileWriter takes it: kPrivate for content restored into the
+// shared temporary folder (0600, another user's file of that name refused with error 70).
+void WriteWholeFile(const std::string& sFileName, std::string_view sData, bool bBinary,
+                    platform::Privacy privacy = platform::Privacy::kShared);
 
 // The trim rule of ReadWholeFile, exposed for the callers that trim content they build.
 //
@@ -68,6 +74,11 @@ class WholeFileReader {
   // report the failure at the reading step rather than at that component's.
   bool failed() const { return failed_; }
 
+  // True once the whole file was read and it is not the file that was opened any more: its
+  // size, modification or change time moved while it was read, so what was handed out may mix
+  // two versions of it.
+  bool changed() const { return changed_; }
+
  private:
   bool FillRaw();
   std::size_t ReadRaw(char* buffer, std::size_t capacity);
@@ -78,7 +89,9 @@ class WholeFileReader {
   bool binary_;
   bool trim_;
   bool failed_ = false;
+  bool changed_ = false;
   std::uint64_t file_size_ = 0;
+  struct stat opened_ {};  // the file as it was when opened
   platform::FileDescriptor fd_;
   bool file_done_ = false;   // the file's end was reached
   bool zero_added_ = false;  // binary: the reader's zero byte is in raw_

@@ -118,6 +118,35 @@ TEST_F(FaultTest, FileRemovedBetweenCheckAndRead) {
   EXPECT_TRUE(after == before) << Difference(before, after);
 }
 
+// ---- A file that changes while it is signed ---------------------------------------------------
+
+// The input grows right after it was opened for reading: whatever was signed is no longer the
+// file. Every layout refuses with the component's text and writes no signature.
+TEST_F(FaultTest, FileChangingWhileSignedIsRefused) {
+  const std::string changed = " Problem incurred during 'Signing'" + kCrLf +
+                              "Description: " + kCrLf +
+                              "The content changed while it was being signed.";
+  for (bool detached : {true, false})
+    for (bool binary : {true, false}) {
+      const std::string why =
+          std::string(detached ? "detached" : "attached") + (binary ? " binary" : " text");
+      SCOPED_TRACE(why);
+      const std::string input =
+          Put("c/" + std::string(binary ? "b" : "t") + (detached ? "d" : "a") + ".txt",
+              "the data as it was when signing began");
+      faults::ChangeAfterOpen(input, " and more written meanwhile");
+      const Everything before = All();
+      std::string message;
+      EXPECT_FALSE(CallSign(input, detached, binary, &message));
+      EXPECT_EQ(message, changed);
+      Everything after = All();
+      after.work.erase("c/" + fs::path(input).filename().string());
+      Everything expected = before;
+      expected.work.erase("c/" + fs::path(input).filename().string());
+      EXPECT_TRUE(after == expected) << Difference(expected, after);
+    }
+}
+
 // ---- A disk that fills while a file is written ------------------------------------------------
 
 // Each road writes onto a disk with 100 bytes left: the write fails part way, the file that

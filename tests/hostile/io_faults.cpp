@@ -12,6 +12,7 @@ extern "C" {
 int __real_open(const char* path, int flags, ...);
 int __real_open64(const char* path, int flags, ...);
 ssize_t __real_write(int fd, const void* buffer, size_t size);
+ssize_t __real_read(int fd, void* buffer, size_t size);
 }
 
 namespace vellum::hostile::faults {
@@ -22,6 +23,8 @@ int g_removed = 0;
 std::string g_disk_folder;
 std::size_t g_room = 0;
 std::size_t g_refused = 0;
+std::string g_change_path;
+std::string g_appended;
 
 void BeforeOpen(const char* path) {
   if (g_remove_path.empty() || path == nullptr || g_remove_path != path) return;
@@ -38,6 +41,23 @@ bool OnFullDisk(int fd) {
   if (n <= 0) return false;
   const std::string path(target, static_cast<std::size_t>(n));
   return path.compare(0, g_disk_folder.size() + 1, g_disk_folder + "/") == 0;
+}
+
+int g_change_fd = -1;  // the descriptor whose first read is preceded by the change
+
+void AfterOpen(const char* path, int fd) {
+  if (g_change_path.empty() || path == nullptr || g_change_path != path || fd < 0) return;
+  g_change_fd = fd;
+}
+
+void BeforeRead(int fd) {
+  if (fd != g_change_fd || g_change_path.empty()) return;
+  g_change_fd = -1;  // once
+  const int out = __real_open(g_change_path.c_str(), O_WRONLY | O_APPEND);
+  g_change_path.clear();
+  if (out < 0) return;
+  (void)!__real_write(out, g_appended.data(), g_appended.size());
+  ::close(out);
 }
 
 int Mode(int flags, va_list args) {
@@ -63,6 +83,12 @@ std::size_t RefusedBytes() {
   return g_refused;
 }
 
+void ChangeAfterOpen(const std::string& path, const std::string& appended) {
+  g_change_path = path;
+  g_appended = appended;
+  g_change_fd = -1;
+}
+
 }  // namespace vellum::hostile::faults
 
 using namespace vellum::hostile::faults;
@@ -73,7 +99,9 @@ extern "C" int __wrap_open(const char* path, int flags, ...) {
   const int mode = Mode(flags, args);
   va_end(args);
   BeforeOpen(path);
-  return __real_open(path, flags, mode);
+  const int fd = __real_open(path, flags, mode);
+  AfterOpen(path, fd);
+  return fd;
 }
 
 extern "C" int __wrap_open64(const char* path, int flags, ...) {
@@ -82,7 +110,9 @@ extern "C" int __wrap_open64(const char* path, int flags, ...) {
   const int mode = Mode(flags, args);
   va_end(args);
   BeforeOpen(path);
-  return __real_open64(path, flags, mode);
+  const int fd = __real_open64(path, flags, mode);
+  AfterOpen(path, fd);
+  return fd;
 }
 
 extern "C" ssize_t __wrap_write(int fd, const void* buffer, size_t size) {
@@ -97,4 +127,9 @@ extern "C" ssize_t __wrap_write(int fd, const void* buffer, size_t size) {
   const ssize_t written = __real_write(fd, buffer, fits);
   if (written > 0) g_room -= static_cast<std::size_t>(written);
   return written;
+}
+
+extern "C" ssize_t __wrap_read(int fd, void* buffer, size_t size) {
+  BeforeRead(fd);
+  return __real_read(fd, buffer, size);
 }

@@ -1,6 +1,7 @@
 // File-system faults on demand, for the fault tests. The test executable is linked with
-// -Wl,--wrap=open,--wrap=open64,--wrap=write, so every open() and write() made by the
-// library's own code passes through here first; the C library's internal calls do not.
+// -Wl,--wrap=open,--wrap=open64,--wrap=write,--wrap=read, so every open(), write() and read()
+// made by the library's own code passes through here first; the C library's internal calls do
+// not.
 #pragma once
 
 #include <cstddef>
@@ -18,11 +19,16 @@ int RemovedCount();
 void FillDiskUnder(const std::string& folder, std::size_t room);
 std::size_t RefusedBytes();
 
-// Ends both faults at the end of a scope.
+// The first read() from the next open() of exactly `path` is preceded by `appended` being
+// added to the file: the file changes while it is being read.
+void ChangeAfterOpen(const std::string& path, const std::string& appended);
+
+// Ends the faults at the end of a scope.
 struct Reset {
   ~Reset() {
     RemoveBeforeOpen("");
     FillDiskUnder("", 0);
+    ChangeAfterOpen("", "");
   }
 };
 
