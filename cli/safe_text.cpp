@@ -93,6 +93,10 @@ std::string EscapeControls(std::string_view text, bool keep_line_breaks) {
       continue;
     }
     switch (code) {
+      case '\\':
+        // Doubled, so that no text can pass for an escape written here.
+        out += "\\\\";
+        break;
       case '\n':
         out += "\\n";
         break;

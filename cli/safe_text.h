@@ -22,7 +22,8 @@ bool IsValidUtf8(std::string_view text);
 bool IsValidUtf16le(std::string_view utf16le);
 
 // `text` with every control character (U+0000 to U+001F, U+007F to U+009F) written as an escape:
-// \n \r \t \e, or \xNN / \u00NN for the rest; a byte that is no UTF-8 as \xNN. With
+// \n \r \t \e, or \xNN / \u00NN for the rest; a byte that is no UTF-8 as \xNN; a backslash
+// doubled, so the escapes are unambiguous. With
 // `keep_line_breaks`, a CR LF pair (the library's line break) becomes a plain LF instead.
 std::string EscapeControls(std::string_view text, bool keep_line_breaks = false);
 

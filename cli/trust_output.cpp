@@ -4,6 +4,7 @@
 #include <ostream>
 
 #include "cli/run.h"
+#include "cli/safe_text.h"
 #include "library/platform/files.h"
 
 namespace vellum::cli {
@@ -47,24 +48,6 @@ std::optional<int> ReadTrustOptions(Context& ctx, const Options& o, TrustOptions
     return kUsage;
   }
   return std::nullopt;
-}
-
-std::string EscapeControls(std::string_view text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c == '\\') {
-      out += "\\\\";
-    } else if (c < 0x20 || c == 0x7F) {
-      out += "\\x";
-      out += kHex[c >> 4];
-      out += kHex[c & 0x0F];
-    } else {
-      out += ch;
-    }
-  }
-  return out;
 }
 
 void PrintSigners(std::ostream& out, const json::Value& report) {

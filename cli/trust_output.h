@@ -29,10 +29,6 @@ struct TrustOptions {
 // or --allow-weak comes without --require-trust.
 std::optional<int> ReadTrustOptions(Context& ctx, const Options& o, TrustOptions& t);
 
-// Control characters (and DEL) as \xHH, so a subject cannot move the cursor, clear the screen
-// or forge a line of its own; a backslash doubled, so the escape is unambiguous.
-std::string EscapeControls(std::string_view text);
-
 // The per-signer lines:
 //   Signer 1: <subject>
 //     SHA-256 fingerprint: <AB:CD:…>

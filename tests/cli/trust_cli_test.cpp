@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "cli/run.h"
+#include "cli/safe_text.h"
 #include "cli/trust_output.h"
 #include "library/com/json.h"
 #include "tests/support/temp_folder.h"
@@ -316,7 +317,7 @@ TEST_F(TrustCliTest, ControlCharactersInSubjectsAreEscaped) {
   ASSERT_EQ(r.code, kOk) << r.out << r.err;
   EXPECT_EQ(r.out.find('\x1b'), std::string::npos) << "no raw escape reaches the terminal";
   EXPECT_EQ(r.out.find('\x07'), std::string::npos);
-  EXPECT_TRUE(Contains(r.out, "Signer 1: CN=Big\\x1B[2J\\x1B]0;owned\\x07 Bank\\\\\n")) << r.out;
+  EXPECT_TRUE(Contains(r.out, "Signer 1: CN=Big\\e[2J\\e]0;owned\\x07 Bank\\\\\n")) << r.out;
   // JSON keeps the subject exact, escaped by JSON's own rules.
   Result j = VerifyDoc(signature, {"--json"});
   EXPECT_EQ(j.out.find('\x1b'), std::string::npos);
@@ -325,7 +326,7 @@ TEST_F(TrustCliTest, ControlCharactersInSubjectsAreEscaped) {
 
 TEST(EscapeControlsTest, EscapesControlsAndBackslashOnly) {
   EXPECT_EQ(EscapeControls("CN=Ann Lee, O=\xC3\x96 Ltd"), "CN=Ann Lee, O=\xC3\x96 Ltd");
-  EXPECT_EQ(EscapeControls(std::string("a\0b\n\r\t\x7f\\", 8)), "a\\x00b\\x0A\\x0D\\x09\\x7F\\\\");
+  EXPECT_EQ(EscapeControls(std::string("a\0b\n\r\t\x7f\\", 8)), "a\\x00b\\n\\r\\t\\x7F\\\\");
 }
 
 }  // namespace
