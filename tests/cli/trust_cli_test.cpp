@@ -263,6 +263,8 @@ TEST_F(TrustCliTest, PackedAndAttachedReportTheRestoredFile) {
       RunCli({"sign", In("doc.txt"), "--zip", "--attached", "--user", "ann", "--encrypt"}).code,
       kOk);
   fs::remove(In("doc.txt"));
+  // The command removes VELLUM_PASSWORD from its environment once read.
+  ::setenv("VELLUM_PASSWORD", "zip pw", 1);
   Result r = RunCli({"verify", In("doc_ContentSignature.trel"), "--zip", "--attached", "--user",
                      "ann", "--json", "--require-trust"});
   ::unsetenv("VELLUM_PASSWORD");
