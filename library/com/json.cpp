@@ -30,12 +30,41 @@ void AppendUtf8(std::string& out, std::uint32_t cp) {
   }
 }
 
+// The length of the UTF-8 sequence starting at `at`, 0 when it is no valid one (a stray
+// continuation byte, a cut sequence, an overlong form, a surrogate, past U+10FFFF).
+std::size_t Utf8SequenceLength(std::string_view s, std::size_t at) {
+  const auto b = static_cast<unsigned char>(s[at]);
+  const std::size_t n = b < 0x80         ? 1
+                        : (b >> 5) == 6  ? 2
+                        : (b >> 4) == 14 ? 3
+                        : (b >> 3) == 30 ? 4
+                                         : 0;
+  if (n == 0 || at + n > s.size()) return 0;
+  for (std::size_t i = 1; i < n; ++i)
+    if ((static_cast<unsigned char>(s[at + i]) & 0xC0) != 0x80) return 0;
+  const auto b1 = static_cast<unsigned char>(n > 1 ? s[at + 1] : 0);
+  if ((n == 2 && b < 0xC2) || (n == 3 && b == 0xE0 && b1 < 0xA0) ||
+      (n == 3 && b == 0xED && b1 >= 0xA0) || (n == 4 && b == 0xF0 && b1 < 0x90) ||
+      (n == 4 && (b > 0xF4 || (b == 0xF4 && b1 >= 0x90))))
+    return 0;
+  return n;
+}
+
 }  // namespace
 
+// A byte that is no UTF-8 (a Windows-1252 name, a cut sequence) is written as U+FFFD, so the
+// text always parses.
 std::string Quote(std::string_view utf8) {
   static constexpr char kHex[] = "0123456789abcdef";
   std::string out = "\"";
-  for (char ch : utf8) {
+  for (std::size_t at = 0; at < utf8.size();) {
+    const std::size_t length = Utf8SequenceLength(utf8, at);
+    if (length != 1) {
+      out += length == 0 ? std::string_view("\\ufffd") : utf8.substr(at, length);
+      at += length == 0 ? 1 : length;
+      continue;
+    }
+    const char ch = utf8[at++];
     const auto c = static_cast<unsigned char>(ch);
     switch (c) {
       case '"':

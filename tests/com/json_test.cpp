@@ -26,6 +26,26 @@ TEST(Json, QuoteEscapesWhatMustNotStayRaw) {
   }
 }
 
+// Names reach the writer from file systems and certificates that promise no UTF-8: every byte
+// that is not part of a valid sequence becomes U+FFFD, so the object still parses.
+TEST(Json, QuoteReplacesWhatIsNoUtf8) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"\xA3"
+       "12",
+       "\"\\ufffd12\""},                                         // a Windows-1252 byte
+      {"\xC0\xAF", "\"\\ufffd\\ufffd\""},                        // an overlong form
+      {"\xED\xA0\x80", "\"\\ufffd\\ufffd\\ufffd\""},             // a surrogate
+      {"\xE2\x82", "\"\\ufffd\\ufffd\""},                        // a cut sequence
+      {"\xF4\x90\x80\x80", "\"\\ufffd\\ufffd\\ufffd\\ufffd\""},  // past U+10FFFF
+      {"\x80x", "\"\\ufffdx\""},                                 // a stray continuation byte
+      {"\xF0\x9F\x94\x91", "\"\xF0\x9F\x94\x91\""},              // four bytes, valid
+  };
+  for (const auto& [raw, quoted] : cases) {
+    EXPECT_EQ(Quote(raw), quoted);
+    EXPECT_NO_THROW(Value::Parse(quoted)) << quoted;
+  }
+}
+
 TEST(Json, WriterAndReaderAgree) {
   const std::string text = ObjectWriter()
                                .Text("name", "Ann \"A\" Lee")
