@@ -4,9 +4,13 @@
 // Every option the methods know is passed explicitly (never as a missing argument), so the
 // library never meets an omitted value the command could have supplied: the defaults are a
 // detached Base64 signature, the "Personal" store, hash code 0 and encryption code 4.
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <ostream>
+#include <vector>
 
 #include "cli/com_call.h"
 #include "cli/commands.h"
@@ -15,8 +19,12 @@
 #include "cli/safe_text.h"
 #include "cli/sign_support.h"
 #include "cli/trust_output.h"
+#include "cli/verify_files.h"
 #include "library/com/bstr.h"
+#include "library/com/json.h"
 #include "library/com/variant.h"
+#include "library/crypto/certificate.h"
+#include "library/crypto/store.h"
 #include "library/platform/error.h"
 #include "library/platform/files.h"
 #include "library/platform/secret.h"
@@ -223,6 +231,82 @@ int CallFailed(Context& ctx, const char* method, com::HRESULT hr) {
   return kFailed;
 }
 
+// The certificate --thumbprint names (SHA-1 or SHA-256 hex, in any letter case, with or
+// without ":" or blanks between the bytes), looked up in the store signing will use. It must
+// be usable there (a private key, valid now), or the library would sign with another one.
+std::optional<int> CertificateOfThumbprint(Context& ctx, const Options& o,
+                                           std::optional<crypto::StoreRow>& chosen) {
+  auto given = o.Value("thumbprint");
+  if (!given) return std::nullopt;
+  if (o.Has("person") || o.Has("mail") || o.Has("company")) {
+    ctx.err << "vellum: --thumbprint names one certificate; --person, --mail and --company do "
+               "not go with it\n";
+    return kUsage;
+  }
+  std::string hex;
+  for (char ch : *given) {
+    if (ch == ':' || ch == ' ') continue;
+    hex += static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  }
+  if ((hex.size() != 40 && hex.size() != 64) ||
+      hex.find_first_not_of("0123456789ABCDEF") != std::string::npos) {
+    ctx.err << "vellum: --thumbprint takes 40 (SHA-1) or 64 (SHA-256) hexadecimal digits\n";
+    return kUsage;
+  }
+  const std::string store = o.Value("store").value_or("");
+  const std::string folder = store.empty() ? "My" : store;
+  for (const auto& row : crypto::ListStore(folder)) {
+    if ((hex.size() == 40 ? row.thumbprint : row.thumbprint_sha256) != hex) continue;
+    const std::time_t now = std::time(nullptr);
+    if (!row.has_key) {
+      ctx.err << "vellum: the certificate " << hex << " has no private key in store " << folder
+              << "\n";
+      return kFailed;
+    }
+    if (now < row.valid_from || now > row.valid_to) {
+      ctx.err << "vellum: the certificate " << hex << " is not valid now (valid to "
+              << crypto::FormatLocalTime(row.valid_to) << ")\n";
+      return kFailed;
+    }
+    chosen = row;
+    return std::nullopt;
+  }
+  ctx.err << "vellum: no certificate with the thumbprint " << hex << " in store "
+          << EscapeControls(folder) << "\n";
+  return kFailed;
+}
+
+// Where a successful signing wrote: the file its message names ("And Signature saved to
+// file:  PATH"), else the signed file's name up to the last "." of the whole path followed by
+// the suffix the library answered with.
+std::string SignatureWritten(const std::string& input, const std::string& suffix,
+                             const std::string& message) {
+  static constexpr std::string_view kSavedTo = "Signature saved to file:";
+  if (const std::size_t at = message.rfind(kSavedTo); at != std::string::npos) {
+    std::string named = TrimBlanks(message.substr(at + kSavedTo.size()));
+    named = named.substr(0, named.find_first_of("\r\n"));
+    if (!named.empty()) return named;
+  }
+  const std::size_t dot = input.rfind('.');
+  return (dot == std::string::npos ? input : input.substr(0, dot)) + suffix;
+}
+
+// The signature's name is the signed file's up to the last "." of the whole path, so a file
+// without an extension below a folder with a dot in its name ("my.docs/README") is signed into
+// a file beside that folder ("my_DSignature.txt"). The name rule is the signing side's own and
+// stays; the command says where the signature went.
+void WarnWhenOutsideFolder(Context& ctx, const std::string& input) {
+  const std::size_t dot = input.rfind('.');
+  const std::size_t slash = input.rfind('/');
+  if (dot == std::string::npos || slash == std::string::npos || dot > slash) return;
+  const std::string base = input.substr(0, dot);
+  const std::string folder = base.substr(0, base.rfind('/') + 1);
+  ctx.err << "vellum: warning: " << EscapeControls(input)
+          << " has no extension and a folder above it has a "
+          << "\".\" in its name: the signature was written in " << EscapeControls(folder)
+          << ", not beside the file\n";
+}
+
 int Sign(Context& ctx) {
   const Options* o = &ctx.options;
   if (!PathsGiven(ctx, 1)) return kUsage;
@@ -230,6 +314,8 @@ int Sign(Context& ctx) {
   if (!NumberOption(ctx, *o, "hash-alg", 0, hash) ||
       !NumberOption(ctx, *o, "enc-alg", 4, encryption))
     return kUsage;
+  std::optional<crypto::StoreRow> chosen;
+  if (auto code = CertificateOfThumbprint(ctx, *o, chosen)) return *code;
   Credentials c;
   if (auto code = ReadCredentials(ctx, *o, c)) return *code;
 
@@ -237,6 +323,8 @@ int Sign(Context& ctx) {
   if (!sign) return kFailed;
   HostHooks hooks(ctx);
   if (!hooks.Install()) return kFailed;
+  if (chosen)
+    hooks.Preselect({chosen->subject, chosen->issuer, crypto::FormatLocalTime(chosen->valid_to)});
 
   Variant file = Variant::Text(Absolute(ctx.args[0]));
   Variant detached = Variant::Bool(!o->Has("attached"));
@@ -247,7 +335,9 @@ int Sign(Context& ctx) {
   Variant user = Variant::Text(c.user);
   SecretVariant password(c.password.get());
   Variant encrypt = Variant::Bool(o->Has("encrypt"));
-  Variant person = Variant::Text(o->Value("person").value_or(""));
+  // The thumbprint's certificate by its whole subject: the library's filter then leaves it
+  // and its renewals, and the chooser hook picks it among them.
+  Variant person = Variant::Text(chosen ? chosen->subject : o->Value("person").value_or(""));
   Variant mail = Variant::Text(o->Value("mail").value_or(""));
   Variant company = Variant::Text(o->Value("company").value_or(""));
   Variant hash_alg = Variant::Long(hash);
@@ -261,9 +351,24 @@ int Sign(Context& ctx) {
                             mail.get(), company.get(), hash_alg.get(), enc_alg.get(), result.get());
   if (com::Failed(hr)) return CallFailed(ctx, zip ? "SignZipFile" : "SignFile", hr);
   const bool signed_ok = IsTrue(result.value());
-  Say(ctx, signed_ok) << ForTerminal(message.Utf8()) << "\n";
+  if (o->Has("json")) {
+    // The members verify --json uses for the same things: method, result, message, exit_code.
+    com::json::ObjectWriter json;
+    json.Text("method", zip ? "SignZipFile" : "SignFile")
+        .Text("file", file.Utf8())
+        .Bool("result", signed_ok)
+        .Text("message", message.Utf8());
+    if (signed_ok)
+      json.Text("signature", SignatureWritten(file.Utf8(), suffix.Utf8(), message.Utf8()));
+    else
+      json.Null("signature");
+    ctx.out << json.Number("exit_code", signed_ok ? kOk : kFailed).Close() << "\n";
+  } else {
+    Say(ctx, signed_ok) << ForTerminal(message.Utf8()) << "\n";
+  }
   if (!signed_ok) return kFailed;
   WarnAboutExposedKey(ctx.err, o->Value("store").value_or(""), message.Utf8());
+  WarnWhenOutsideFolder(ctx, file.Utf8());
   return kOk;
 }
 
@@ -376,6 +481,25 @@ int VerifyNse(Context& ctx) {
       {"VerifyNSEFile", ok == com::VARIANT_TRUE, ForTerminal(message.Utf8()), {}, {}, 0}, report);
 }
 
+// UnZipFile answers with the extracted file whose name matches the archive's, or, when none
+// does, with the UnZip folder and the archive's base name (".../UnZip/v."), which names no file.
+// Then the command lists what the folder holds.
+void PrintExtracted(Context& ctx, const std::string& answer, const std::string& archive) {
+  std::error_code ec;
+  if (std::filesystem::is_regular_file(platform::PathFromUtf8(answer), ec)) {
+    ctx.out << EscapeControls(answer) << "\n";
+    return;
+  }
+  const auto folder = platform::PathFromUtf8(Absolute(archive)).parent_path() / "UnZip";
+  std::vector<std::string> files;
+  for (auto it = std::filesystem::recursive_directory_iterator(folder, ec);
+       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+    if (it->is_regular_file(ec)) files.push_back(platform::PathToUtf8(it->path()));
+  }
+  std::sort(files.begin(), files.end());
+  for (const auto& f : files) ctx.out << EscapeControls(f) << "\n";
+}
+
 // zip and unzip: the Zip class, whose failures come as message boxes (the hook puts them on
 // standard error).
 int ZipOrUnzip(Context& ctx, bool compress) {
@@ -403,7 +527,7 @@ int ZipOrUnzip(Context& ctx, bool compress) {
   com::HRESULT hr = zip->UnZipFile(first.Address(), archive.Address(), password.Address(), &ok);
   if (com::Failed(hr)) return CallFailed(ctx, "UnZipFile", hr);
   if (ok != com::VARIANT_TRUE) return kFailed;
-  ctx.out << EscapeControls(archive.Utf8()) << "\n";
+  PrintExtracted(ctx, archive.Utf8(), ctx.args[0]);
   return kOk;
 }
 
@@ -424,6 +548,8 @@ int CmdSign(Context& ctx) {
   return Guarded(ctx, Sign);
 }
 int CmdVerify(Context& ctx) {
+  if (WantsFileVerification(ctx))
+    return VerifyFiles(ctx, [](Context& one) { return Guarded(one, Verify); });
   return Guarded(ctx, Verify);
 }
 int CmdVerifyNse(Context& ctx) {

@@ -8,6 +8,7 @@
 #include "cli/password.h"
 #include "cli/run.h"
 #include "cli/safe_text.h"
+#include "library/com/json.h"
 #include "library/crypto/store.h"
 #include "library/platform/error.h"
 #include "library/platform/secret.h"
@@ -27,9 +28,42 @@ std::string StoreName(const Options& o) {
   return o.Value("store").value_or("My");
 }
 
+// One object: the store, its folder and its certificates; dates as verify --json writes them,
+// the local text and the seconds since 1970.
+void ListAsJson(Context& ctx, const Options& o, const std::vector<crypto::StoreRow>& rows) {
+  std::vector<std::string> items;
+  for (const auto& r : rows) {
+    com::json::ObjectWriter item;
+    item.Text("subject", r.subject)
+        .Text("issuer", r.issuer)
+        .Text("valid_from", LocalTime(r.valid_from))
+        .Number("valid_from_unix", r.valid_from)
+        .Text("valid_to", LocalTime(r.valid_to))
+        .Number("valid_to_unix", r.valid_to)
+        .Bool("private_key", r.has_key)
+        .Text("thumbprint_sha1", r.thumbprint)
+        .Text("thumbprint_sha256", r.thumbprint_sha256);
+    if (r.exposed_key_file.empty())
+      item.Null("exposed_key_file");
+    else
+      item.Text("exposed_key_file", r.exposed_key_file);
+    items.push_back(item.Close());
+  }
+  ctx.out << com::json::ObjectWriter()
+                 .Text("store", StoreName(o))
+                 .Text("folder", crypto::StoreFolder(StoreName(o)))
+                 .Raw("certificates", com::json::Array(items))
+                 .Close()
+          << "\n";
+}
+
 int List(Context& ctx, const Options& o) {
   if (!ctx.args.empty()) return kUsage;
   auto rows = crypto::ListStore(StoreName(o));
+  if (o.Has("json")) {
+    ListAsJson(ctx, o, rows);
+    return kOk;
+  }
   ctx.out << "Store " << StoreName(o) << " (" << crypto::StoreFolder(StoreName(o))
           << "): " << rows.size() << " certificate" << (rows.size() == 1 ? "" : "s") << "\n";
   for (const auto& r : rows) {
@@ -41,7 +75,8 @@ int List(Context& ctx, const Options& o) {
     if (r.has_key && !r.exposed_key_file.empty())
       ctx.out << " (WARNING: " << EscapeControls(r.exposed_key_file)
               << " is readable by other users; make it private with chmod 600)";
-    ctx.out << "\n  Thumbprint:  " << r.thumbprint << "\n";
+    ctx.out << "\n  Thumbprint:  " << r.thumbprint << "\n  SHA-256:     " << r.thumbprint_sha256
+            << "\n";
   }
   return kOk;
 }
@@ -115,7 +150,6 @@ void WarnAboutExposedKey(std::ostream& err, const std::string& store,
     // The store was read a moment ago by the library; a warning is no reason to fail now.
   }
 }
-
 
 int CmdStoreList(Context& ctx) {
   return Guarded(ctx, List);

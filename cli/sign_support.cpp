@@ -68,7 +68,7 @@ bool HostHooks::Install() {
       com::ServerSymbol(CLSID_DigitalSign, "VellumSetHostHooks", &hr));
   VellumHostHooks hooks{};
   hooks.struct_size = sizeof hooks;
-  hooks.context = &ctx_;
+  hooks.context = this;
   hooks.message_box = &HostHooks::MessageBox;
   hooks.choose_certificate = &HostHooks::Choose;
   if (set == nullptr || set(&hooks) != 0) {
@@ -80,17 +80,35 @@ bool HostHooks::Install() {
 }
 
 void HostHooks::MessageBox(void* context, const char* text) {
-  auto& ctx = *static_cast<Context*>(context);
+  auto& ctx = static_cast<HostHooks*>(context)->ctx_;
   ctx.err << ForTerminal(text != nullptr ? text : "") << "\n";
 }
 
 int HostHooks::Choose(void* context, const char* title, const char* prompt,
                       const VellumCertificateChoice* items, int count) {
-  auto& ctx = *static_cast<Context*>(context);
+  auto& self = *static_cast<HostHooks*>(context);
+  auto& ctx = self.ctx_;
+  if (self.chosen_) {
+    int found = -1;
+    for (int i = 0; i < count; ++i) {
+      const VellumCertificateChoice& item = items[i];
+      if (self.chosen_->subject != item.subject || self.chosen_->issuer != item.issuer ||
+          self.chosen_->valid_to != item.valid_to)
+        continue;
+      if (found >= 0) {
+        ctx.err << "vellum: two offered certificates have the same subject, issuer and expiry; "
+                   "the thumbprint cannot tell them apart here\n";
+        return -1;
+      }
+      found = i;
+    }
+    if (found < 0) ctx.err << "vellum: the certificate of that thumbprint was not offered\n";
+    return found;
+  }
   if (!InteractiveInput(ctx)) {
     ctx.err << "vellum: " << count
             << " certificates fit and there is no terminal to choose on; narrow them with "
-               "--person, --mail or --company\n";
+               "--thumbprint, --person, --mail or --company\n";
     return -1;
   }
   return ChooseOnTerminal(ctx.in, ctx.err, title, prompt, items, count);

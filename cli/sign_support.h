@@ -51,6 +51,14 @@ class HostHooks {
   // cannot be found.
   bool Install();
 
+  // The certificate a choice is answered with, without asking: the one offered with exactly
+  // this subject, issuer and expiry (as the chooser shows them). The library offers no
+  // thumbprint, so these three stand for it; --thumbprint finds them in the store first.
+  struct Chosen {
+    std::string subject, issuer, valid_to;
+  };
+  void Preselect(Chosen chosen) { chosen_ = std::move(chosen); }
+
  private:
   static void MessageBox(void* context, const char* text);
   static int Choose(void* context, const char* title, const char* prompt,
@@ -58,6 +66,7 @@ class HostHooks {
 
   Context& ctx_;
   VellumSetHostHooksFn set_ = nullptr;
+  std::optional<Chosen> chosen_;
 };
 
 }  // namespace vellum::cli

@@ -1,5 +1,6 @@
 #include "library/crypto/certificate.h"
 
+#include <openssl/evp.h>
 #include <openssl/objects.h>
 #include <openssl/sha.h>
 
@@ -111,6 +112,14 @@ std::string Certificate::Thumbprint() const {
   unsigned char digest[SHA_DIGEST_LENGTH];
   unsigned int length = 0;
   if (X509_digest(x509(), EVP_sha1(), digest, &length) != 1)
+    ossl::Fail(hr::kFail, "The certificate could not be hashed.");
+  return HexUpper(std::string_view(reinterpret_cast<char*>(digest), length));
+}
+
+std::string Certificate::Sha256Thumbprint() const {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (X509_digest(x509(), EVP_sha256(), digest, &length) != 1)
     ossl::Fail(hr::kFail, "The certificate could not be hashed.");
   return HexUpper(std::string_view(reinterpret_cast<char*>(digest), length));
 }

@@ -26,6 +26,8 @@ class Certificate {
 
   // SHA-1 of the DER, uppercase hex: the name a store file gets, and an identity check.
   std::string Thumbprint() const;
+  // SHA-256 of the DER, uppercase hex: the thumbprint newer tools show.
+  std::string Sha256Thumbprint() const;
   bool SameAs(const Certificate& other) const;
 
   X509* x509() const { return cert_.get(); }

@@ -412,7 +412,7 @@ std::vector<StoreRow> ListStore(const std::string& name) {
       Store::Open(kCurrentUserStore, name, kStoreReadOnly).Certificates();
   for (const auto& c : certs.items())
     rows.push_back({c.SubjectName(), c.IssuerName(), c.ValidFrom(), c.ValidTo(), c.HasPrivateKey(),
-                    c.Thumbprint(), c.exposed_key_file()});
+                    c.Thumbprint(), c.Sha256Thumbprint(), c.exposed_key_file()});
   return rows;
 }
 

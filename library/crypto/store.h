@@ -84,8 +84,9 @@ struct StoreRow {
   std::time_t valid_from = 0;
   std::time_t valid_to = 0;
   bool has_key = false;
-  std::string thumbprint;
-  std::string exposed_key_file;  // the key's file when group or others may read it
+  std::string thumbprint;         // SHA-1, uppercase hex
+  std::string thumbprint_sha256;  // SHA-256, uppercase hex
+  std::string exposed_key_file;   // the key's file when group or others may read it
 };
 std::vector<StoreRow> ListStore(const std::string& name);
 

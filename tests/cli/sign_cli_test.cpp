@@ -7,12 +7,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <optional>
 #include <sstream>
 
 #include "cli/run.h"
 #include "cli/sign_support.h"
+#include "cli/verify_files.h"
+#include "library/com/json.h"
 #include "tests/support/temp_folder.h"
 
 namespace vellum::cli {
@@ -604,6 +608,269 @@ TEST_F(SignCliTest, AnUnregisteredLibraryIsReported) {
     Result r = RunCli({command, In("a.txt")});
     EXPECT_EQ(r.code, kFailed) << command;
     EXPECT_TRUE(Contains(r.err, "vellum register")) << r.err;
+  }
+}
+
+}  // namespace
+}  // namespace vellum::cli
+
+namespace vellum::cli {
+namespace {
+
+// An operator's inbox: documents with detached signatures beside them under the desk's and the
+// library's default names, a signature named directly, a changed document and one without any
+// signature. One line per file; the exit code is the worst status.
+TEST_F(SignCliTest, VerifyOfSeveralFilesGivesOneLineEachAndTheWorstStatus) {
+  WriteFile(In("b.pdf"), "%PDF-1.4 payslip\n");
+  WriteFile(In("c.csv"), "a,b\r\n1,2\r\n");
+  WriteFile(In("d.txt"), "unsigned\n");
+  ASSERT_EQ(RunCli({"sign", In("a.txt")}).code, kOk);  // a_DSignature.txt
+  ASSERT_EQ(RunCli({"sign", In("b.pdf"), "--suffix", "_Signature.pdf"}).code, kOk);  // desk's
+  ASSERT_EQ(RunCli({"sign", In("c.csv"), "--binary"}).code, kOk);  // DER, found by its bytes
+
+  Result good = RunCli({"verify", In("a.txt"), In("b.pdf"), In("c_DSignature.txt")});
+  EXPECT_EQ(good.code, kOk) << good.out << good.err;
+  EXPECT_EQ(good.out, In("a.txt") + ": verified (a_DSignature.txt)\n" + In("b.pdf") +
+                          ": verified (b_Signature.pdf)\n" + In("c_DSignature.txt") +
+                          ": verified (c_DSignature.txt)\n");
+
+  WriteFile(In("b.pdf"), "%PDF-1.4 payslip, changed\n");
+  struct Case {
+    std::vector<std::string> files;
+    int code;
+    std::vector<std::string> lines;
+  } const cases[] = {
+      {{In("a.txt"), In("b.pdf")},
+       kFailed,
+       {In("a.txt") + ": verified (a_DSignature.txt)",
+        In("b.pdf") + ": FAILED (b_Signature.pdf): "}},
+      {{In("d.txt"), In("a.txt")},
+       kFailed,
+       {In("d.txt") + ": FAILED: no signature beside it (looked for d_Signature.txt "
+                      "d_DSignature.txt d_Signature.trel d_DSignature.trel)",
+        In("a.txt") + ": verified (a_DSignature.txt)"}},
+      {{In("missing.txt"), In("c.csv")},
+       kFailed,
+       {In("missing.txt") + ": FAILED: no such file",
+        In("c.csv") + ": verified (c_DSignature.txt)"}},
+      // A sender's name cannot clear the operator's screen.
+      {{In("x\x1b[2J.txt"), In("a.txt")},
+       kFailed,
+       {In("x\\e[2J.txt") + ": FAILED: no such file",
+        In("a.txt") + ": verified (a_DSignature.txt)"}},
+  };
+  for (const auto& c : cases) {
+    Result r = RunCli([&] {
+      std::vector<std::string> args{"verify"};
+      args.insert(args.end(), c.files.begin(), c.files.end());
+      return args;
+    }());
+    EXPECT_EQ(r.code, c.code) << r.out;
+    std::istringstream lines(r.out);
+    std::string line;
+    for (const auto& expected : c.lines) {
+      ASSERT_TRUE(std::getline(lines, line)) << r.out;
+      EXPECT_EQ(line.substr(0, expected.size()), expected) << r.out;
+    }
+    EXPECT_FALSE(std::getline(lines, line)) << "one line per file: " << r.out;
+  }
+  // A document named alone gets the single command's full report.
+  Result one = RunCli({"verify", In("a.txt")});
+  EXPECT_EQ(one.code, kOk) << one.err;
+  EXPECT_TRUE(Contains(one.out, "Verified")) << one.out;
+  EXPECT_TRUE(Contains(one.out, "Ann Lee")) << one.out;
+  // Options that describe one signature do not go with several files.
+  EXPECT_EQ(RunCli({"verify", In("a.txt"), In("c.csv"), "--original", In("a.txt")}).code, kUsage);
+}
+
+TEST(StatusOrderTest, UsageOverFailureOverUntrustedOverSuccess) {
+  EXPECT_EQ(WorseStatus(kOk, kFailed), kFailed);
+  EXPECT_EQ(WorseStatus(kFailed, kOk), kFailed);
+  EXPECT_EQ(WorseStatus(3, kFailed), kFailed);
+  EXPECT_EQ(WorseStatus(kOk, 3), 3);
+  EXPECT_EQ(WorseStatus(kUsage, kFailed), kUsage);
+  EXPECT_EQ(WorseStatus(kOk, kOk), kOk);
+}
+
+TEST(DefaultSignatureNamesTest, TheDesksNameThenTheLibrarysThenPacked) {
+  EXPECT_EQ(DefaultSignatureNames("/in/pay.pdf"),
+            (std::vector<std::string>{"/in/pay_Signature.pdf", "/in/pay_DSignature.txt",
+                                      "/in/pay_Signature.trel", "/in/pay_DSignature.trel"}));
+  EXPECT_EQ(DefaultSignatureNames("/in/README"),
+            (std::vector<std::string>{"/in/README_DSignature.txt", "/in/README_DSignature.trel"}));
+  for (const char* name : {"/in/a_Signature.pdf", "a_DSignature.txt", "x_ContentSignature.txt",
+                           "/in/a_ContentSignature.trel"})
+    EXPECT_TRUE(IsSignatureName(name)) << name;
+  for (const char* name : {"/in/a.pdf", "/in/Signature.txt", "/x_Signature.d/a.txt"})
+    EXPECT_FALSE(IsSignatureName(name)) << name;
+}
+
+// A file without an extension below a folder with a dot is signed beside that folder: the
+// command says so on standard error. --quiet keeps the success text off standard output.
+TEST_F(SignCliTest, SignatureOutsideTheFilesFolderIsWarnedAbout) {
+  std::filesystem::create_directory(In("my.docs"));
+  WriteFile(In("my.docs/README"), "read me\n");
+  Result r = RunCli({"sign", In("my.docs/README"), "--quiet"});
+  ASSERT_EQ(r.code, kOk) << r.err;
+  EXPECT_TRUE(r.out.empty()) << r.out;
+  EXPECT_TRUE(std::filesystem::exists(In("my_DSignature.txt")));
+  EXPECT_TRUE(Contains(r.err, "warning")) << r.err;
+  EXPECT_TRUE(Contains(r.err, In("") + ", not beside the file")) << r.err;
+
+  Result beside = RunCli({"sign", In("a.txt")});
+  ASSERT_EQ(beside.code, kOk);
+  EXPECT_TRUE(beside.err.empty()) << beside.err;
+  EXPECT_FALSE(beside.out.empty());
+}
+
+// An archive whose entry is not named after it: UnZipFile's answer names no file, so the
+// command lists what it extracted.
+TEST_F(SignCliTest, UnzipListsTheFilesExtracted) {
+  UsePassword(kPassword);
+  WriteFile(Temp("text.txt"), "inside\n");
+  ASSERT_EQ(RunCli({"zip", Temp("text.txt"), In("v.zip")}).code, kOk);
+  Result r = RunCli({"unzip", In("v.zip")});
+  ASSERT_EQ(r.code, kOk) << r.err;
+  EXPECT_EQ(r.out, In("UnZip/text.txt") + "\n");
+  EXPECT_EQ(ReadFile(In("UnZip/text.txt")), "inside\n");
+}
+
+}  // namespace
+}  // namespace vellum::cli
+
+namespace vellum::cli {
+namespace {
+
+struct ListedCertificate {
+  std::string sha1, sha256, valid_to_date;
+};
+
+// The certificates `vellum store list` shows, in its order.
+std::vector<ListedCertificate> Listed(const std::string& listing) {
+  std::vector<ListedCertificate> found;
+  std::istringstream in(listing);
+  for (std::string line; std::getline(in, line);) {
+    auto value = [&](const char* label) {
+      return line.rfind(label, 0) == 0 ? line.substr(std::string(label).size()) : std::string();
+    };
+    if (auto v = value("  Valid to:    "); !v.empty()) found.push_back({"", "", v.substr(0, 10)});
+    if (auto v = value("  Thumbprint:  "); !v.empty()) found.back().sha1 = v;
+    if (auto v = value("  SHA-256:     "); !v.empty()) found.back().sha256 = v;
+  }
+  return found;
+}
+
+std::string LowerWithColons(const std::string& hex) {
+  std::string out;
+  for (std::size_t i = 0; i < hex.size(); i += 2)
+    out += (i ? ":" : "") + std::string{static_cast<char>(std::tolower(hex[i])),
+                                        static_cast<char>(std::tolower(hex[i + 1]))};
+  return out;
+}
+
+// A renewal: two certificates of one subject. Without a terminal the choice cannot be made;
+// --thumbprint makes it, by SHA-1 or SHA-256, and the signature verifies with that
+// certificate's expiry.
+TEST_F(SignCliTest, ThumbprintChoosesBetweenCertificatesOfOneSubject) {
+  ASSERT_EQ(RunCli({"store", "new-certificate", "--subject", kAnn, "--days", "40"}).code, kOk);
+  const auto listed = Listed(RunCli({"store", "list"}).out);
+  ASSERT_EQ(listed.size(), 2u);
+  ASSERT_NE(listed[0].valid_to_date, listed[1].valid_to_date);
+  ASSERT_EQ(listed[0].sha1.size(), 40u);
+  ASSERT_EQ(listed[0].sha256.size(), 64u);
+
+  Result undecided = RunCli({"sign", In("a.txt")});
+  EXPECT_EQ(undecided.code, kFailed);
+  EXPECT_TRUE(Contains(undecided.err, "--thumbprint")) << undecided.err;
+
+  struct Case {
+    std::string thumbprint;
+    std::size_t certificate;
+    const char* why;
+  } const cases[] = {
+      {listed[1].sha1, 1, "SHA-1 as store list shows it"},
+      {LowerWithColons(listed[0].sha256), 0, "SHA-256 in lower case with colons"},
+      {listed[0].sha1, 0, "the other certificate by SHA-1"},
+  };
+  for (const auto& c : cases) {
+    Result s = RunCli({"sign", In("a.txt"), "--thumbprint", c.thumbprint});
+    ASSERT_EQ(s.code, kOk) << c.why << s.err;
+    Result v = RunCli({"verify", In("a_DSignature.txt"), "--original", In("a.txt")});
+    ASSERT_EQ(v.code, kOk) << c.why << v.out;
+    EXPECT_TRUE(Contains(v.out, listed[c.certificate].valid_to_date)) << c.why << v.out;
+  }
+
+  std::filesystem::remove(In("a_DSignature.txt"));
+  struct Refusal {
+    std::vector<std::string> extra;
+    int code;
+    const char* why;
+  } const refusals[] = {
+      {{"--thumbprint", std::string(40, '0')}, kFailed, "no such certificate"},
+      {{"--thumbprint", "12345"}, kUsage, "too short"},
+      {{"--thumbprint", std::string(40, 'g')}, kUsage, "not hexadecimal"},
+      {{"--thumbprint", listed[0].sha1, "--person", "Ann"}, kUsage, "one way of choosing only"},
+      {{"--thumbprint", listed[0].sha1, "--store", "Other"}, kFailed, "not in that store"},
+  };
+  for (const auto& r : refusals) {
+    std::vector<std::string> args{"sign", In("a.txt")};
+    args.insert(args.end(), r.extra.begin(), r.extra.end());
+    Result s = RunCli(args);
+    EXPECT_EQ(s.code, r.code) << r.why;
+    EXPECT_FALSE(s.err.empty()) << r.why;
+    EXPECT_EQ(InNames(), (std::vector<std::string>{"a.bin", "a.txt"})) << r.why;
+  }
+}
+
+// Each --json run prints one object on one line, read back here with the library's reader.
+TEST_F(SignCliTest, JsonForSigningAndTheStoreListing) {
+  namespace json = com::json;
+  Result list = RunCli({"store", "list", "--json"});
+  ASSERT_EQ(list.code, kOk);
+  const auto listed = Listed(RunCli({"store", "list"}).out);
+  ASSERT_EQ(listed.size(), 1u);
+  EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), 1) << "one line";
+  const json::Value store = json::Value::Parse(list.out);
+  EXPECT_EQ(store["store"].AsText(), "My");
+  ASSERT_EQ(store["certificates"].AsArray().size(), 1u);
+  const json::Value& c = store["certificates"].AsArray()[0];
+  EXPECT_EQ(c["subject"].AsText(), kAnn);
+  EXPECT_TRUE(c["private_key"].AsBool());
+  EXPECT_EQ(c["thumbprint_sha1"].AsText(), listed[0].sha1);
+  EXPECT_EQ(c["thumbprint_sha256"].AsText(), listed[0].sha256);
+  EXPECT_EQ(c["valid_to"].AsText().substr(0, 10), listed[0].valid_to_date);
+  EXPECT_LT(std::stoll(c["valid_from_unix"].AsText()), std::stoll(c["valid_to_unix"].AsText()));
+  EXPECT_TRUE(c["exposed_key_file"].IsNull());
+
+  struct Case {
+    std::vector<std::string> args;
+    int code;
+    std::string signature;  // empty: null
+    const char* why;
+  } const cases[] = {
+      {{"sign", In("a.txt"), "--json"}, kOk, In("a_DSignature.txt"), "the default suffix"},
+      {{"sign", In("a.bin"), "--suffix", "_Seal.sig", "--json"},
+       kOk,
+       In("a_Seal.sig"),
+       "a suffix of the caller's"},
+      {{"sign", In("nothing.txt"), "--json"}, kFailed, "", "a missing file"},
+  };
+  for (const auto& k : cases) {
+    Result r = RunCli(k.args);
+    ASSERT_EQ(r.code, k.code) << k.why << r.err;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << k.why << r.out;
+    const json::Value v = json::Value::Parse(r.out);
+    EXPECT_EQ(v["method"].AsText(), "SignFile") << k.why;
+    EXPECT_EQ(v["file"].AsText(), k.args[1]) << k.why;
+    EXPECT_EQ(v["result"].AsBool(), k.code == kOk) << k.why;
+    EXPECT_FALSE(v["message"].AsText().empty()) << k.why;
+    EXPECT_EQ(v["exit_code"].AsText(), std::to_string(k.code)) << k.why;
+    if (k.signature.empty()) {
+      EXPECT_TRUE(v["signature"].IsNull()) << k.why;
+    } else {
+      EXPECT_EQ(v["signature"].AsText(), k.signature) << k.why;
+      EXPECT_TRUE(std::filesystem::exists(k.signature)) << k.why;
+    }
   }
 }
 
