@@ -1,6 +1,8 @@
 // register, unregister and open: the commands that talk to the server module as a whole.
 #include <dlfcn.h>
 
+#include <cstdlib>
+#include <optional>
 #include <ostream>
 
 #include "cli/com_call.h"
@@ -9,6 +11,7 @@
 #include "cli/safe_text.h"
 #include "library/com/bstr.h"
 #include "library/com/client.h"
+#include "library/com/guid.h"
 #include "library/com/registry.h"
 #include "library/platform/error.h"
 #include "vellum/vellum.h"
@@ -55,28 +58,61 @@ int CallServerFunction(Context& ctx, const std::string& library, const char* fun
   return kOk;
 }
 
+// With --system, (un)registration works on the system registry for the length of one command:
+// the library writes where $VELLUM_REGISTRY points, so the command points it there and puts
+// the earlier value back.
+class SystemRegistryScope {
+ public:
+  explicit SystemRegistryScope(bool system) : active_(system) {
+    if (!active_) return;
+    if (const char* old = std::getenv("VELLUM_REGISTRY"); old != nullptr) old_ = old;
+    ::setenv("VELLUM_REGISTRY", com::SystemRegistryPath().c_str(), 1);
+  }
+  ~SystemRegistryScope() {
+    if (!active_) return;
+    if (old_)
+      ::setenv("VELLUM_REGISTRY", old_->c_str(), 1);
+    else
+      ::unsetenv("VELLUM_REGISTRY");
+  }
+  SystemRegistryScope(const SystemRegistryScope&) = delete;
+  SystemRegistryScope& operator=(const SystemRegistryScope&) = delete;
+
+ private:
+  bool active_;
+  std::optional<std::string> old_;
+};
+
 }  // namespace
 
 int CmdRegister(Context& ctx) {
   if (ctx.args.size() > 1) return kUsage;
+  SystemRegistryScope scope(ctx.options.Has("system"));
   const std::string library = ctx.args.empty() ? DefaultLibraryPath() : ctx.args[0];
   return CallServerFunction(ctx, library, "DllRegisterServer", "Registered");
 }
 
 int CmdUnregister(Context& ctx) {
   if (ctx.args.size() > 1) return kUsage;
+  SystemRegistryScope scope(ctx.options.Has("system"));
   std::string library = ctx.args.empty() ? std::string() : ctx.args[0];
   if (library.empty()) {
-    com::HRESULT hr = com::S_OK;
-    library = com::ServerPathOf(CLSID_DigitalSign, &hr);
-    if (com::Failed(hr)) {
-      if (hr == com::REGDB_E_CLASSNOTREG) {
-        ctx.Report() << "Vellum is not registered in " << com::RegistryPath() << "\n";
-        return kOk;
-      }
-      ctx.err << "vellum: " << RegistryProblem() << "\n";
+    // The library named in the registry this command changes, not one the system registers
+    // for everybody.
+    std::optional<std::string> registered;
+    try {
+      registered =
+          com::Registry::Load(com::RegistryPath())
+              .Value("CLSID\\" + com::GuidToString(CLSID_DigitalSign) + "\\InprocServer32");
+    } catch (const Error&) {
+      ctx.err << "vellum: " << EscapeControls(RegistryProblem()) << "\n";
       return kFailed;
     }
+    if (!registered || registered->empty()) {
+      ctx.Report() << "Vellum is not registered in " << EscapeControls(com::RegistryPath()) << "\n";
+      return kOk;
+    }
+    library = *registered;
   }
   return CallServerFunction(ctx, library, "DllUnregisterServer", "Unregistered");
 }

@@ -38,12 +38,14 @@ const std::vector<CommandEntry>& Commands() {
        "[LIBRARY]",
        "Register the library (default: the one installed with this command) in the user's "
        "registry",
-       {},
+       {{"system", nullptr,
+         "register for every user in the system registry (/etc/xdg/vellum/registry.ini), read "
+         "by users who have not registered it themselves"}},
        CmdRegister},
       {"unregister",
        "[LIBRARY]",
        "Remove the library's classes from the registry",
-       {},
+       {{"system", nullptr, "remove them from the system registry"}},
        CmdUnregister},
       {"open", "FILE", "Open FILE with the program the desktop associates with it", {}, CmdOpen},
       {"store", "COMMAND", "Look after the certificate stores signing draws on", {}, nullptr},

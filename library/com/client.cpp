@@ -39,8 +39,7 @@ void* LoadModule(const std::string& path, HRESULT* hr) {
 std::string ServerPathOf(const CLSID& clsid, HRESULT* hr) {
   *hr = S_OK;
   try {
-    Registry registry = Registry::Load(RegistryPath());
-    auto path = registry.Value("CLSID\\" + GuidToString(clsid) + "\\InprocServer32");
+    auto path = RegisteredValue("CLSID\\" + GuidToString(clsid) + "\\InprocServer32");
     if (!path || path->empty()) {
       *hr = REGDB_E_CLASSNOTREG;
       return {};
@@ -86,8 +85,7 @@ HRESULT CoCreateInstance(const CLSID& clsid, IUnknown* outer, std::uint32_t cont
 HRESULT CLSIDFromProgID(const char* prog_id, CLSID* clsid) {
   if (prog_id == nullptr || clsid == nullptr) return E_INVALIDARG;
   try {
-    Registry registry = Registry::Load(RegistryPath());
-    auto text = registry.Value(std::string(prog_id) + "\\CLSID");
+    auto text = RegisteredValue(std::string(prog_id) + "\\CLSID");
     auto guid = text ? GuidFromString(*text) : std::nullopt;
     if (!guid) return CO_E_CLASSSTRING;
     *clsid = *guid;

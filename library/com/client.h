@@ -1,6 +1,7 @@
 // The client side: creating objects of a registered in-process server by CLSID or ProgID.
-// The server module is located through the per-user registry, loaded with dlopen and asked
-// for its class factory through DllGetClassObject, as the platform's own runtime would.
+// The server module is located through the registry (the user's, else the system's), loaded with
+// dlopen and asked for its class factory through DllGetClassObject, as the platform's own runtime
+// would.
 #pragma once
 
 #include <string>

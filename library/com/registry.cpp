@@ -45,6 +45,42 @@ std::string RegistryPath() {
   return std::string(home != nullptr ? home : "") + "/.config/vellum/registry.ini";
 }
 
+namespace {
+
+// The absolute folders of $XDG_CONFIG_DIRS in order, /etc/xdg when there is none.
+std::vector<std::string> SystemConfigFolders() {
+  std::vector<std::string> folders;
+  const char* dirs = std::getenv("XDG_CONFIG_DIRS");
+  std::string_view rest = dirs != nullptr ? dirs : "";
+  while (!rest.empty()) {
+    const std::size_t colon = rest.find(':');
+    const std::string_view folder = rest.substr(0, colon);
+    if (!folder.empty() && folder.front() == '/') folders.emplace_back(folder);
+    rest = colon == std::string_view::npos ? std::string_view{} : rest.substr(colon + 1);
+  }
+  if (folders.empty()) folders.emplace_back("/etc/xdg");
+  return folders;
+}
+
+constexpr const char* kRegistryFile = "/vellum/registry.ini";
+
+}  // namespace
+
+std::string SystemRegistryPath() {
+  return SystemConfigFolders().back() + kRegistryFile;
+}
+
+std::optional<std::string> RegisteredValue(std::string_view key, std::string_view name) {
+  if (const char* explicit_path = std::getenv("VELLUM_REGISTRY");
+      explicit_path != nullptr && *explicit_path != '\0')
+    return Registry::Load(explicit_path).Value(key, name);
+  if (auto value = Registry::Load(RegistryPath()).Value(key, name)) return value;
+  for (const auto& folder : SystemConfigFolders()) {
+    if (auto value = Registry::Load(folder + kRegistryFile).Value(key, name)) return value;
+  }
+  return std::nullopt;
+}
+
 Registry Registry::Parse(std::string_view text, const std::string& origin) {
   Registry registry;
   Key* current = nullptr;
@@ -94,7 +130,7 @@ Registry Registry::Load(const std::string& path) {
 }
 
 std::string Registry::Serialize() const {
-  std::string out = "; Vellum per-user registry. Written by registration; edit with care.\n";
+  std::string out = "; Vellum registry. Written by registration; edit with care.\n";
   for (const auto& key : keys_) {
     out.append("\n[").append(key.path).append("]\n");
     for (const auto& [name, value] : key.values) out.append(name).append("=").append(value) += '\n';

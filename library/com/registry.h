@@ -1,4 +1,4 @@
-// The per-user registry: an INI-style file of keys ("[CLSID\{...}\InprocServer32]") and
+// The registry: an INI-style file of keys ("[CLSID\{...}\InprocServer32]") and
 // values ("name=value", "@" for a key's default value). Registration rewrites the whole file
 // atomically; a file that does not parse is reported and never overwritten.
 #pragma once
@@ -13,9 +13,22 @@
 
 namespace vellum::com {
 
-// $VELLUM_REGISTRY, else $XDG_CONFIG_HOME/vellum/registry.ini, else
-// ~/.config/vellum/registry.ini.
+// The registry registration writes: $VELLUM_REGISTRY, else
+// $XDG_CONFIG_HOME/vellum/registry.ini, else ~/.config/vellum/registry.ini.
 std::string RegistryPath();
+
+// The system-wide registry a package writes for every user (`vellum register --system`):
+// vellum/registry.ini in the last folder of $XDG_CONFIG_DIRS, the most general one, which is
+// /etc/xdg when the variable is unset.
+std::string SystemRegistryPath();
+
+// What clients read for `key`'s value `name`: with $VELLUM_REGISTRY set, that registry alone;
+// else the user's registry, and where it has no such value (or does not exist), the first
+// vellum/registry.ini of the folders of $XDG_CONFIG_DIRS (default /etc/xdg) that has it, in
+// order, as the XDG base directory rules look up configuration. So a user's own registration
+// wins, and a class the user never registered comes from the system's. Raises as Load does
+// for a registry that exists but cannot be read.
+std::optional<std::string> RegisteredValue(std::string_view key, std::string_view name = "@");
 
 class Registry {
  public:

@@ -1,4 +1,4 @@
-// The per-user registry file: registration writes it atomically, reads it back, removes
+// The registry file: registration writes it atomically, reads it back, removes
 // exactly its own entries, and never replaces a file it cannot read.
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -11,6 +11,7 @@
 #include "library/com/registry.h"
 #include "library/platform/error.h"
 #include "library/platform/files.h"
+#include "tests/support/temp_folder.h"
 #include "vellum/vellum.h"
 
 namespace vellum::com {
@@ -116,6 +117,66 @@ TEST(RegistryPathRules, EnvironmentDecides) {
   ::unsetenv("XDG_CONFIG_HOME");
   ::setenv("HOME", "/home/ann", 1);
   EXPECT_EQ(RegistryPath(), "/home/ann/.config/vellum/registry.ini");
+}
+
+}  // namespace
+}  // namespace vellum::com
+
+namespace vellum::com {
+namespace {
+
+// A package registers the library once for everyone; what a user registered is read first,
+// and a class the user never registered comes from the system's registry.
+TEST(RegisteredValueRules, TheUsersEntryElseTheSystemsInXdgOrder) {
+  testing::TempFolder tmp;
+  const std::string home = tmp.File("home"), etc1 = tmp.File("etc1"), etc2 = tmp.File("etc2");
+  testing::ScopedEnv no_explicit("VELLUM_REGISTRY", std::nullopt);
+  testing::ScopedEnv config_home("XDG_CONFIG_HOME", home);
+  testing::ScopedEnv config_dirs("XDG_CONFIG_DIRS", etc1 + ":relative/ignored:" + etc2);
+  EXPECT_EQ(SystemRegistryPath(), etc2 + "/vellum/registry.ini") << "the most general folder";
+
+  auto write = [](const std::string& folder, const std::string& library) {
+    Registry r;
+    r.Set("CLSID\\{X}\\InprocServer32", "@", library);
+    r.Save(folder + "/vellum/registry.ini");
+  };
+  struct Case {
+    std::vector<std::pair<std::string, std::string>> registries;  // folder, library
+    std::optional<std::string> read;
+    const char* why;
+  } const cases[] = {
+      {{}, std::nullopt, "nothing registered anywhere"},
+      {{{etc2, "/sys2.so"}}, "/sys2.so", "only the system's"},
+      {{{etc1, "/sys1.so"}, {etc2, "/sys2.so"}}, "/sys1.so", "XDG order: the first folder"},
+      {{{home, "/user.so"}, {etc1, "/sys1.so"}}, "/user.so", "the user's own wins"},
+  };
+  for (const auto& c : cases) {
+    for (const auto& folder : {home, etc1, etc2}) std::filesystem::remove_all(folder);
+    for (const auto& [folder, library] : c.registries) write(folder, library);
+    EXPECT_EQ(RegisteredValue("CLSID\\{X}\\InprocServer32"), c.read) << c.why;
+  }
+  // A user's registry that exists but holds other classes does not hide the system's.
+  std::filesystem::remove_all(etc1);
+  {
+    Registry other;
+    other.Set("CLSID\\{Y}\\InprocServer32", "@", "/other.so");
+    other.Save(home + "/vellum/registry.ini");
+  }
+  EXPECT_EQ(RegisteredValue("CLSID\\{X}\\InprocServer32"), std::nullopt);
+  write(etc2, "/sys2.so");
+  EXPECT_EQ(RegisteredValue("CLSID\\{X}\\InprocServer32"), "/sys2.so");
+  // An explicit registry is the only one read.
+  testing::ScopedEnv explicit_registry("VELLUM_REGISTRY", tmp.File("none.ini"));
+  EXPECT_EQ(RegisteredValue("CLSID\\{X}\\InprocServer32"), std::nullopt);
+}
+
+TEST(RegisteredValueRules, SystemRegistryDefaultsToEtcXdg) {
+  for (const char* dirs : {"", "relative/etc", ":"}) {
+    testing::ScopedEnv config_dirs("XDG_CONFIG_DIRS", std::string(dirs));
+    EXPECT_EQ(SystemRegistryPath(), "/etc/xdg/vellum/registry.ini") << dirs;
+  }
+  testing::ScopedEnv unset("XDG_CONFIG_DIRS", std::nullopt);
+  EXPECT_EQ(SystemRegistryPath(), "/etc/xdg/vellum/registry.ini");
 }
 
 }  // namespace
