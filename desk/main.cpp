@@ -1,5 +1,6 @@
-// moravel-verify: the verification desk. Starts the main window, whose load reads Config.ini
-// from the program's own folder.
+// moravel-verify [FILE]: the verification desk. Starts the main window, whose load reads
+// Config.ini (the program's folder, then the user's and the system's configuration folders).
+// FILE, as a file manager's "Open with" hands it over (%f), is put in the file box.
 //
 // --screenshot=FILE saves the window as a PNG once it is shown and quits; the documentation's
 // picture is made that way (scripts/desk-screenshot). --screenshot-report=FILE reads a user id
@@ -7,6 +8,7 @@
 // file the window opened on, saves the first box it shows and quits.
 #include <QApplication>
 #include <QDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTextStream>
@@ -54,7 +56,14 @@ int main(int argc, char* argv[]) {
 
   QString screenshot;
   QString report_shot;
+  QString file;
+  bool options_end = false;
   for (const QString& argument : QApplication::arguments().mid(1)) {
+    if (options_end || !argument.startsWith(u'-')) {
+      if (file.isEmpty()) file = argument;
+      continue;
+    }
+    if (argument == QLatin1String("--")) options_end = true;
     if (argument.startsWith(QLatin1String("--screenshot=")))
       screenshot = argument.mid(QLatin1String("--screenshot=").size());
     if (argument.startsWith(QLatin1String("--screenshot-report=")))
@@ -67,6 +76,7 @@ int main(int argc, char* argv[]) {
   vellum::desk::frmVerify window(module, [&library] { return library.Create(); });
   window.RememberIn(vellum::desk::RememberedFileOfUser());
   window.Form_Load(QCoreApplication::applicationDirPath());
+  if (!file.isEmpty()) window.OfferFile(QFileInfo(file).absoluteFilePath());
   window.show();
 
   if (!screenshot.isEmpty()) {

@@ -109,8 +109,22 @@ QString NumberedReportText(const QString& description, const QString& procedure,
          QStringLiteral(" at line ") + QString::number(line);
 }
 
+QString ConfigFileOf(const QString& program_folder) {
+  QStringList candidates{program_folder + kSeparator + kConfigName};
+  const QString home = qEnvironmentVariable("XDG_CONFIG_HOME");
+  candidates << (home.startsWith(u'/') ? home : qEnvironmentVariable("HOME") + "/.config") +
+                    "/moravel-verify/" + kConfigName;
+  QStringList dirs = qEnvironmentVariable("XDG_CONFIG_DIRS").split(u':', Qt::SkipEmptyParts);
+  dirs.removeIf([](const QString& d) { return !d.startsWith(u'/'); });
+  if (dirs.isEmpty()) dirs << QStringLiteral("/etc/xdg");
+  for (const QString& d : dirs) candidates << d + "/moravel-verify/" + kConfigName;
+  for (const QString& c : candidates)
+    if (platform::FileExists(c.toStdString())) return c;
+  return candidates.front();
+}
+
 void VellumModule::ReadConfig(const QString& program_folder) {
-  const QString path = program_folder + kSeparator + kConfigName;
+  const QString path = ConfigFileOf(program_folder);
   if (platform::FileExists(path.toStdString())) {
     try {
       ReadConfigLines(path);

@@ -50,12 +50,18 @@ QFont DeskFont(QFont font);
 // Blanks (spaces only) removed at both ends, as the desk's trimming does.
 QString TrimBlanks(const QString& text);
 
+// The Config.ini the desk reads: the one in its program folder, as the desk always read it;
+// an installed desk's folder is /usr/bin, so then the user's ($XDG_CONFIG_HOME, else
+// ~/.config) and the system's ($XDG_CONFIG_DIRS in order, else /etc/xdg) moravel-verify
+// folders; the first file found. With none, the program folder's name (which reads as absent).
+QString ConfigFileOf(const QString& program_folder);
+
 class VellumModule {
  public:
   explicit VellumModule(DeskUi& ui, std::function<QStringList()> mounted_volumes = MountedVolumes)
       : ui_(ui), mounted_volumes_(std::move(mounted_volumes)) {}
 
-  // Reads `program_folder`/Config.ini into the settings; a failure shows "Can't read
+  // Reads ConfigFileOf(`program_folder`) into the settings; a failure shows "Can't read
   // 'Config.ini' file" and keeps the settings read before the failing line; every setting
   // still unset then gets its default, as when its key is missing.
   void ReadConfig(const QString& program_folder);

@@ -2,6 +2,7 @@
 // what was read before them and default the rest.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 
 #include "desk/vellum_module.h"
@@ -158,6 +159,45 @@ TEST(ConfigFolderTest, AFolderNamedConfigIniCountsAsMissing) {
   module.ReadConfig(QString::fromStdString(folder.path()));
   EXPECT_EQ(module.sFilePath, "/");
   EXPECT_TRUE(ui.boxes.empty());
+}
+
+// An installed desk lives in /usr/bin: Config.ini then comes from the user's configuration
+// folder, else the system's (XDG order); one in the program folder still comes first.
+TEST(ConfigLookupTest, ProgramFolderThenUserThenSystemFolders) {
+  vellum::testing::TempFolder tmp;
+  const std::string program = tmp.File("bin"), home = tmp.File("home"), etc1 = tmp.File("etc1"),
+                    etc2 = tmp.File("etc2");
+  vellum::testing::ScopedEnv config_home("XDG_CONFIG_HOME", home);
+  vellum::testing::ScopedEnv config_dirs("XDG_CONFIG_DIRS", etc1 + ":" + etc2);
+  auto in = [](const std::string& folder) {
+    return folder + (folder.ends_with("bin") ? "" : "/moravel-verify") + "/Config.ini";
+  };
+  struct Case {
+    std::vector<std::string> present;  // folders holding a Config.ini
+    std::string read;
+    int client;  // what the file read sets (each file names its folder's index)
+    const char* why;
+  } const cases[] = {
+      {{}, in(program), 10, "none: the program folder's, which reads as absent"},
+      {{etc2}, in(etc2), 14, "only the last system folder"},
+      {{etc1, etc2}, in(etc1), 13, "the first system folder first"},
+      {{home, etc1}, in(home), 12, "the user's before the system's"},
+      {{program, home}, in(program), 11, "the program folder before all"},
+  };
+  const std::vector<std::string> all = {program, home, etc1, etc2};
+  for (const auto& c : cases) {
+    for (const auto& f : all) std::filesystem::remove_all(f);
+    for (const auto& f : c.present) {
+      std::filesystem::create_directories(std::filesystem::path(in(f)).parent_path());
+      const auto index = std::find(all.begin(), all.end(), f) - all.begin();
+      vellum::testing::WriteFile(in(f), "client=" + std::to_string(11 + index) + "\r\n");
+    }
+    EXPECT_EQ(ConfigFileOf(QString::fromStdString(program)).toStdString(), c.read) << c.why;
+    FakeUi ui;
+    VellumModule module(ui, [] { return QStringList{"/"}; });
+    module.ReadConfig(QString::fromStdString(program));
+    EXPECT_EQ(module.sClient.toInt(), c.client) << c.why;
+  }
 }
 
 // `trust = require` (any letter case) asks for trusted signers; anything else, or no key, not.
