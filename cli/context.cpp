@@ -32,16 +32,24 @@ std::ostream& Context::Report() {
   return quiet ? nowhere : out;
 }
 
+// The build tree keeps the module in library/ beside cli/; an installed command finds it in the
+// library folder relative to its own (bin/../lib/x86_64-linux-gnu), named by its soname so the
+// registration outlives an update of the same major version.
 std::string DefaultLibraryPath() {
   if (const char* env = std::getenv("VELLUM_LIBRARY"); env != nullptr && *env != '\0') return env;
   std::error_code ec;
   std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec) return "libvellum.so";
+  if (ec) return "libvellum.so.1";
   const std::filesystem::path dir = self.parent_path();
-  for (const auto& candidate :
-       {dir / "../library/libvellum.so", dir / "../lib/libvellum.so", dir / "libvellum.so"}) {
+  const std::filesystem::path candidates[] = {
+      dir / "../library/libvellum.so",
+      dir / VELLUM_LIBDIR_FROM_BINDIR / "libvellum.so.1",
+      dir / "libvellum.so",
+  };
+  for (const auto& candidate : candidates) {
     if (std::filesystem::exists(candidate, ec))
-      return std::filesystem::weakly_canonical(candidate, ec).string();
+      return (std::filesystem::weakly_canonical(candidate.parent_path(), ec) / candidate.filename())
+          .string();
   }
   return (dir / "../library/libvellum.so").lexically_normal().string();
 }

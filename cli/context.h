@@ -44,7 +44,8 @@ struct Context {
 };
 
 // The server module this command would register: the LIBRARY argument, else
-// $VELLUM_LIBRARY, else the module beside the command's own build or install location.
+// $VELLUM_LIBRARY, else the module of the command's own build tree, else the installed one
+// (libvellum.so.1 in the library folder beside the command's bin folder).
 std::string DefaultLibraryPath();
 
 }  // namespace vellum::cli

@@ -171,6 +171,45 @@ TEST_F(CliTest, RegisterOpenUnregister) {
   EXPECT_EQ(RunCli({"unregister"}).code, kOk);  // nothing left to remove is no failure
 }
 
+// A package registers for everyone: --system writes the system registry, which a user without
+// a registration of their own reads; the user's own registration is untouched by either.
+TEST_F(CliTest, SystemRegistrationServesUsersWithoutTheirOwn) {
+  ::unsetenv("VELLUM_REGISTRY");
+  const std::string home = dir_ + "/home", etc = dir_ + "/etc";
+  ::setenv("XDG_CONFIG_HOME", home.c_str(), 1);
+  ::setenv("XDG_CONFIG_DIRS", etc.c_str(), 1);
+  const std::string system = etc + "/vellum/registry.ini", user = home + "/vellum/registry.ini";
+  const std::string missing = dir_ + "/nothing-here.txt";
+  struct Step {
+    std::vector<std::string> args;
+    bool system_file, user_file;
+    std::string open_err;  // what opening a document says on standard error
+    const char* why;
+  } const steps[] = {
+      {{"register", "--system", VELLUM_TEST_LIBRARY}, true, false, "", "registered for everyone"},
+      {{"unregister"}, true, false, "", "the user has nothing to remove"},
+      {{"register", VELLUM_TEST_LIBRARY}, true, true, "", "and the user's own"},
+      {{"unregister", "--system"}, true, true, "", "the user's own still serves"},
+      {{"unregister"}, true, true, "vellum register", "none left"},
+  };
+  for (const auto& step : steps) {
+    Result r = RunCli(step.args);
+    ASSERT_EQ(r.code, kOk) << step.why << r.err;
+    EXPECT_EQ(platform::FileExists(system), step.system_file) << step.why;
+    EXPECT_EQ(platform::FileExists(user), step.user_file) << step.why;
+    Result open = RunCli({"open", missing});
+    EXPECT_EQ(open.code, kFailed) << step.why;
+    if (step.open_err.empty())
+      EXPECT_EQ(open.out, "File not found\n") << step.why << open.err;
+    else
+      EXPECT_NE(open.err.find(step.open_err), std::string::npos) << step.why << open.err;
+  }
+  EXPECT_EQ(RunCli({"register", "--system", VELLUM_TEST_LIBRARY}).out,
+            "Registered " + std::string(VELLUM_TEST_LIBRARY) + " in " + system + "\n");
+  ::unsetenv("XDG_CONFIG_HOME");
+  ::unsetenv("XDG_CONFIG_DIRS");
+}
+
 TEST_F(CliTest, DamagedRegistryIsReportedAndNeverTruncated) {
   const std::string damaged = "[CLSID\\{1}]\nnot an entry\n";
   platform::WriteFileAtomic(registry_, damaged);

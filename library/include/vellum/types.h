@@ -6,7 +6,14 @@
 // declaration order, which is the COM vtable layout (IUnknown's three slots, IDispatch's four,
 // then the interface's own). Every method returns an HRESULT; logical results come back
 // through a last [out, retval] pointer.
+//
+// A C compiler gets types_c.h instead: the same layouts, interfaces as structs of function
+// pointers.
 #pragma once
+
+#ifndef __cplusplus
+#include "vellum/types_c.h"
+#else
 
 #include <cstdint>
 
@@ -210,3 +217,5 @@ inline constexpr CLSID CLSID_PSOAInterface = {
     0x00020424, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 }  // namespace vellum::com
+
+#endif  // __cplusplus

@@ -1,7 +1,15 @@
 // The Vellum type library: the three classes, their dual interfaces and fixed identifiers.
-// Clients include this header and library/com/client.h; vellum.idl beside it describes the same
-// interfaces for readers. Method order is the vtable order; do not reorder or insert.
+// Clients include this header and vellum/client.h (the helper that creates objects of the
+// registered library); vellum.idl beside it describes the same interfaces for readers. Method
+// order is the vtable order; do not reorder or insert.
+//
+// Compiled as C, this header gives interfaces_c.h instead: the same identifiers, and each
+// interface as a struct of function pointers.
 #pragma once
+
+#ifndef __cplusplus
+#include "vellum/interfaces_c.h"
+#else
 
 #include "vellum/types.h"
 
@@ -153,3 +161,5 @@ struct _Zip : com::IDispatch {
 // NOLINTEND(readability-identifier-naming,cppcoreguidelines-virtual-class-destructor,bugprone-reserved-identifier)
 
 }  // namespace vellum
+
+#endif  // __cplusplus
