@@ -1,5 +1,8 @@
 // register, unregister and open: the commands that talk to the server module as a whole.
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <optional>
@@ -83,13 +86,35 @@ class SystemRegistryScope {
   std::optional<std::string> old_;
 };
 
+// The system registry is read by every user, whatever the umask of the administrator who
+// wrote it: the file becomes 0644 and its vellum folder, when root's own, 0755. Nothing is
+// followed through a link.
+void MakeSystemRegistryReadable() {
+  const std::string path = com::SystemRegistryPath();
+  const std::string folder = path.substr(0, path.rfind('/'));
+  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (dir < 0) return;
+  struct stat st {};
+  if (::fstat(dir, &st) == 0 && st.st_uid == ::geteuid()) (void)::fchmod(dir, 0755);
+  const int file = ::openat(dir, "registry.ini", O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (file >= 0) {
+    if (::fstat(file, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid())
+      (void)::fchmod(file, 0644);
+    ::close(file);
+  }
+  ::close(dir);
+}
+
 }  // namespace
 
 int CmdRegister(Context& ctx) {
   if (ctx.args.size() > 1) return kUsage;
-  SystemRegistryScope scope(ctx.options.Has("system"));
+  const bool system = ctx.options.Has("system");
+  SystemRegistryScope scope(system);
   const std::string library = ctx.args.empty() ? DefaultLibraryPath() : ctx.args[0];
-  return CallServerFunction(ctx, library, "DllRegisterServer", "Registered");
+  const int code = CallServerFunction(ctx, library, "DllRegisterServer", "Registered");
+  if (system && code == kOk) MakeSystemRegistryReadable();
+  return code;
 }
 
 int CmdUnregister(Context& ctx) {

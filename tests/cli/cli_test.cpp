@@ -2,6 +2,7 @@
 // registry file, and opening a document through the registered library.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -204,8 +205,17 @@ TEST_F(CliTest, SystemRegistrationServesUsersWithoutTheirOwn) {
     else
       EXPECT_NE(open.err.find(step.open_err), std::string::npos) << step.why << open.err;
   }
-  EXPECT_EQ(RunCli({"register", "--system", VELLUM_TEST_LIBRARY}).out,
-            "Registered " + std::string(VELLUM_TEST_LIBRARY) + " in " + system + "\n");
+  // Whatever the administrator's umask, every user can read the system registry.
+  std::filesystem::remove_all(etc);
+  const mode_t umask_before = ::umask(077);
+  Result strict = RunCli({"register", "--system", VELLUM_TEST_LIBRARY});
+  ::umask(umask_before);
+  EXPECT_EQ(strict.out, "Registered " + std::string(VELLUM_TEST_LIBRARY) + " in " + system + "\n");
+  struct stat st {};
+  ASSERT_EQ(::stat(system.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
+  ASSERT_EQ(::stat((etc + "/vellum").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0755u);
   ::unsetenv("XDG_CONFIG_HOME");
   ::unsetenv("XDG_CONFIG_DIRS");
 }
