@@ -367,9 +367,9 @@ class VerifyCall {
   bool binary_ = false;
   Bytes hash_;
   std::string fingerprint_;
-  std::string extracted_;       // the signature file taken out of a packed file
+  std::string extracted_;                           // the signature file taken out of a packed file
   std::optional<platform::FolderLock> unzip_lock_;  // held to the end of the call
-  std::string signature_path_;  // the signature file read
+  std::string signature_path_;                      // the signature file read
   std::string original_;
   std::time_t now_ = 0;
   // The message.
