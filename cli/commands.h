@@ -13,6 +13,7 @@ int CmdRegister(Context& ctx);
 int CmdUnregister(Context& ctx);
 int CmdOpen(Context& ctx);
 int CmdStoreList(Context& ctx);
+int CmdStoreTokens(Context& ctx);
 int CmdStoreImport(Context& ctx);
 int CmdStoreNewCertificate(Context& ctx);
 int CmdEncrypt(Context& ctx);

@@ -15,6 +15,7 @@
 #include "cli/com_call.h"
 #include "cli/commands.h"
 #include "cli/password.h"
+#include "cli/pin.h"
 #include "cli/run.h"
 #include "cli/safe_text.h"
 #include "cli/sign_support.h"
@@ -314,14 +315,18 @@ int Sign(Context& ctx) {
   if (!NumberOption(ctx, *o, "hash-alg", 0, hash) ||
       !NumberOption(ctx, *o, "enc-alg", 4, encryption))
     return kUsage;
+  PinEntry pin(ctx, o->Value("pin-file"));  // asked for by a token store only
   std::optional<crypto::StoreRow> chosen;
-  if (auto code = CertificateOfThumbprint(ctx, *o, chosen)) return *code;
+  {
+    ScopedPinHook hook(pin);
+    if (auto code = CertificateOfThumbprint(ctx, *o, chosen)) return *code;
+  }
   Credentials c;
   if (auto code = ReadCredentials(ctx, *o, c)) return *code;
 
   auto sign = Create<_DigitalSign>(CLSID_DigitalSign, IID__DigitalSign, "DigitalSign", ctx.err);
   if (!sign) return kFailed;
-  HostHooks hooks(ctx);
+  HostHooks hooks(ctx, &pin);
   if (!hooks.Install()) return kFailed;
   if (chosen)
     hooks.Preselect({chosen->subject, chosen->issuer, crypto::FormatLocalTime(chosen->valid_to)});

@@ -1,15 +1,18 @@
-// vellum store: looking after the folder stores that signing draws its certificates from.
-// These are administration tasks outside the library's classes, so the command uses the
-// cryptographic component directly here.
+// vellum store: looking after the folder stores that signing draws its certificates from, and
+// listing the tokens (smart cards) that serve as stores. These are administration tasks
+// outside the library's classes, so the command uses the cryptographic component directly
+// here, with its own PIN hook.
 #include <ctime>
 #include <ostream>
 
 #include "cli/commands.h"
 #include "cli/password.h"
+#include "cli/pin.h"
 #include "cli/run.h"
 #include "cli/safe_text.h"
 #include "library/com/json.h"
 #include "library/crypto/store.h"
+#include "library/crypto/token.h"
 #include "library/platform/error.h"
 #include "library/platform/secret.h"
 
@@ -59,12 +62,16 @@ void ListAsJson(Context& ctx, const Options& o, const std::vector<crypto::StoreR
 
 int List(Context& ctx, const Options& o) {
   if (!ctx.args.empty()) return kUsage;
-  auto rows = crypto::ListStore(StoreName(o));
+  const std::string name = StoreName(o);
+  PinEntry pin(ctx, o.Value("pin-file"));
+  ScopedPinHook hook(pin);
+  auto rows = crypto::ListStore(name);
   if (o.Has("json")) {
     ListAsJson(ctx, o, rows);
     return kOk;
   }
-  ctx.out << "Store " << StoreName(o) << " (" << crypto::StoreFolder(StoreName(o))
+  ctx.out << "Store " << name << " ("
+          << (crypto::IsPkcs11Uri(name) ? "token" : crypto::StoreFolder(name))
           << "): " << rows.size() << " certificate" << (rows.size() == 1 ? "" : "s") << "\n";
   for (const auto& r : rows) {
     ctx.out << "\n  Subject:     " << EscapeControls(r.subject)
@@ -120,6 +127,26 @@ int NewCertificate(Context& ctx, const Options& o) {
   return kOk;
 }
 
+std::string TokenState(const crypto::TokenRow& t) {
+  if (!t.initialized) return "not initialised";
+  if (t.pin_locked) return "PIN locked";
+  return t.login_required ? "ready, signs after the PIN" : "ready, no PIN";
+}
+
+int Tokens(Context& ctx, const Options&) {
+  if (!ctx.args.empty()) return kUsage;
+  const crypto::ModuleChoice module = crypto::ChooseModule();
+  const auto rows = crypto::ListTokens();
+  ctx.out << "PKCS#11 module " << module.path << " (" << module.source << "): " << rows.size()
+          << " token" << (rows.size() == 1 ? "" : "s") << "\n";
+  for (const auto& t : rows) {
+    ctx.out << "\n  Token:        " << t.label << "\n  Manufacturer: " << t.manufacturer
+            << "\n  Model:        " << t.model << "\n  Serial:       " << t.serial
+            << "\n  State:        " << TokenState(t) << "\n  Store name:   " << t.uri << "\n";
+  }
+  return kOk;
+}
+
 // Administration errors (an unreadable file, a store that cannot be written) end the command
 // with the component's own text.
 int Guarded(Context& ctx, int (*command)(Context&, const Options&)) {
@@ -153,6 +180,9 @@ void WarnAboutExposedKey(std::ostream& err, const std::string& store,
 
 int CmdStoreList(Context& ctx) {
   return Guarded(ctx, List);
+}
+int CmdStoreTokens(Context& ctx) {
+  return Guarded(ctx, Tokens);
 }
 int CmdStoreImport(Context& ctx) {
   return Guarded(ctx, Import);

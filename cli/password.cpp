@@ -20,10 +20,9 @@ bool InteractiveInput(const Context& ctx) {
   return &ctx.in == &std::cin && ::isatty(0) == 1;
 }
 
-namespace {
-
 std::optional<std::string> PromptWithoutEcho(Context& ctx, const std::string& prompt) {
-  ctx.err << prompt << std::flush;
+  // Echo goes off before the prompt shows: what is typed (or pasted) as soon as the prompt
+  // appears must neither show on the screen nor be flushed away by the mode change.
   termios old_mode{};
   bool restore = ::tcgetattr(0, &old_mode) == 0;
   if (restore) {
@@ -31,6 +30,7 @@ std::optional<std::string> PromptWithoutEcho(Context& ctx, const std::string& pr
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     ::tcsetattr(0, TCSAFLUSH, &quiet);
   }
+  ctx.err << prompt << std::flush;
   std::string line;
   line.reserve(1024);  // a typed password fits without the string moving (and leaving copies)
   bool got = static_cast<bool>(std::getline(ctx.in, line));
@@ -39,6 +39,8 @@ std::optional<std::string> PromptWithoutEcho(Context& ctx, const std::string& pr
   if (!got) return std::nullopt;
   return line;
 }
+
+namespace {
 
 // The value of VELLUM_PASSWORD, wiped from the environment block and removed from the
 // environment, so neither /proc/PID/environ nor a program started later shows it.

@@ -28,4 +28,8 @@ std::optional<std::string> ReadPassword(Context& ctx, const Options& options,
 // True when standard input is a terminal the command may prompt on.
 bool InteractiveInput(const Context& ctx);
 
+// Shows `prompt` on standard error and reads one line from the terminal with echo off;
+// nullopt when input ended.
+std::optional<std::string> PromptWithoutEcho(Context& ctx, const std::string& prompt);
+
 }  // namespace vellum::cli

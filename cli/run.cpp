@@ -21,7 +21,12 @@ const std::vector<CommandEntry>& Commands() {
   static const OptionSpec kPasswordFile = {"password-file", "FILE",
                                            "read the password from FILE (one trailing line break "
                                            "is dropped); else $VELLUM_PASSWORD, else a prompt"};
-  static const OptionSpec kStore = {"store", "NAME", "the certificate store (default \"My\")"};
+  static const OptionSpec kStore = {"store", "NAME",
+                                    "the certificate store (default \"My\"), or a token: "
+                                    "pkcs11:token=LABEL"};
+  static const OptionSpec kPinFile = {"pin-file", "FILE",
+                                      "read a token's PIN from FILE (one trailing line break is "
+                                      "dropped); else $VELLUM_PIN, else a prompt"};
   // Who signed: the trust options of the verify commands.
   static const OptionSpec kTrustAnchors = {
       "trust-anchors", "FILE|DIR",
@@ -52,8 +57,13 @@ const std::vector<CommandEntry>& Commands() {
       {"store list",
        "",
        "List the certificates of a store with their thumbprints",
-       {kStore, {"json", nullptr, "print one JSON object"}},
+       {kStore, kPinFile, {"json", nullptr, "print one JSON object"}},
        CmdStoreList},
+      {"store tokens",
+       "",
+       "List the tokens (smart cards) the PKCS#11 module sees, with their store names",
+       {},
+       CmdStoreTokens},
       {"store import",
        "FILE",
        "Import a certificate (PEM, DER) or a PKCS#12 file with its key into a store",
@@ -83,6 +93,7 @@ const std::vector<CommandEntry>& Commands() {
         {"binary", nullptr, "write the signature as DER bytes (default: Base64 text)"},
         {"zip", nullptr, "pack the signature into a password-protected archive"},
         kStore,
+        kPinFile,
         {"suffix", "S",
          "the signature's name ending (default _DSignature.txt or "
          "_ContentSignature.txt)"},

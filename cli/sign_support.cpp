@@ -5,6 +5,7 @@
 
 #include "cli/com_call.h"
 #include "cli/password.h"
+#include "cli/pin.h"
 #include "cli/safe_text.h"
 #include "library/com/client.h"
 #include "library/platform/text.h"
@@ -71,6 +72,7 @@ bool HostHooks::Install() {
   hooks.context = this;
   hooks.message_box = &HostHooks::MessageBox;
   hooks.choose_certificate = &HostHooks::Choose;
+  hooks.ask_pin = &HostHooks::AskPin;
   if (set == nullptr || set(&hooks) != 0) {
     ctx_.err << "vellum: the registered library takes no host hooks (" << HexHr(hr) << ")\n";
     return false;
@@ -112,6 +114,12 @@ int HostHooks::Choose(void* context, const char* title, const char* prompt,
     return -1;
   }
   return ChooseOnTerminal(ctx.in, ctx.err, title, prompt, items, count);
+}
+
+int HostHooks::AskPin(void* context, const char* token, char* pin, unsigned capacity) {
+  auto* self = static_cast<HostHooks*>(context);
+  if (self->pin_ == nullptr) return -1;
+  return PinEntry::Ask(self->pin_, token, pin, capacity);
 }
 
 }  // namespace vellum::cli

@@ -36,13 +36,16 @@ std::string ForTerminal(std::string_view text);
 int ChooseOnTerminal(std::istream& in, std::ostream& out, const char* title, const char* prompt,
                      const VellumCertificateChoice* items, int count);
 
+class PinEntry;
+
 // Installs the command's hooks in the registered library for the length of one command: the
-// library's message boxes are written to the command's standard error, and a certificate
-// choice is asked on the terminal (cancelled when standard input is no terminal). The hooks
-// point at `ctx`, so they are removed again before this object goes away.
+// library's message boxes are written to the command's standard error, a certificate choice
+// is asked on the terminal (cancelled when standard input is no terminal), and a token's PIN
+// comes from `pin` (none without one). The hooks point at this object, so they are removed
+// again before it goes away.
 class HostHooks {
  public:
-  explicit HostHooks(Context& ctx) : ctx_(ctx) {}
+  explicit HostHooks(Context& ctx, PinEntry* pin = nullptr) : ctx_(ctx), pin_(pin) {}
   HostHooks(const HostHooks&) = delete;
   HostHooks& operator=(const HostHooks&) = delete;
   ~HostHooks();
@@ -63,8 +66,10 @@ class HostHooks {
   static void MessageBox(void* context, const char* text);
   static int Choose(void* context, const char* title, const char* prompt,
                     const VellumCertificateChoice* items, int count);
+  static int AskPin(void* context, const char* token, char* pin, unsigned capacity);
 
   Context& ctx_;
+  PinEntry* pin_;
   VellumSetHostHooksFn set_ = nullptr;
   std::optional<Chosen> chosen_;
 };
