@@ -26,10 +26,10 @@ check() {
 check "register unregister open store encrypt decrypt sign verify verify-nse zip unzip" \
   "every command" ""
 check "verify verify-nse" "a command by its start" ve
-check "list import new-certificate" "store's commands, after a global flag" -q store ""
+check "list tokens import new-certificate" "store's commands, after a global flag" -q store ""
 check "--thumbprint" "an option of sign" sign --th
 check "--system" "register --system" register --sy
-check "--help --store --json --quiet" "the options of store list" store list --
+check "--help --store --pin-file --json --quiet" "the options of store list" store list --
 check "" "a NAME value is not a file" sign --store ""
 check "$scratch/pay.txt $scratch/pay_DSignature.txt" "a FILE value" verify --crl "$scratch/pay"
 check "$scratch/pay.txt $scratch/pay_DSignature.txt" "an operand is a file" verify "$scratch/pay"
