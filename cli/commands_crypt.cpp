@@ -46,25 +46,20 @@ int Crypt(Context& ctx, bool encrypt) {
   auto enc = Create<_Encryption>(CLSID_Encryption, IID__Encryption, "Encryption", ctx.err);
   if (!enc) return kFailed;
 
-  com::Bstr hidden(secret.get());
+  platform::Secret<com::Bstr> hidden(secret.get());  // the UTF-16 copy, wiped too
   com::Bstr message("");
   com::Bstr output("");
   VARIANT_BOOL ok = com::VARIANT_FALSE;
   com::HRESULT hr;
   if (encrypt) {
     com::Bstr text(input);
-    hr = enc->EncryptMessage(text.get(), hidden.get(), output.Address(), message.Address(),
+    hr = enc->EncryptMessage(text.get(), hidden->get(), output.Address(), message.Address(),
                              algorithm, &ok);
   } else {
     // Base64 is ASCII; line breaks in the input are the reader's to skip.
     com::Bstr encrypted(input);
-    hr = enc->DecryptMessage(hidden.get(), encrypted.Address(), output.Address(), message.Address(),
-                             algorithm, &ok);
-  }
-  // Wipe the password's UTF-16 copy too before the BSTR is freed.
-  if (hidden.get() != nullptr) {
-    volatile char* p = reinterpret_cast<char*>(hidden.get());
-    for (std::uint32_t i = 0; i < com::SysStringByteLen(hidden.get()); ++i) p[i] = 0;
+    hr = enc->DecryptMessage(hidden->get(), encrypted.Address(), output.Address(),
+                             message.Address(), algorithm, &ok);
   }
   if (com::Failed(hr)) {
     ctx.err << "vellum: the call failed (" << HexHr(hr) << ")\n";

@@ -26,9 +26,11 @@
 #include "library/com/variant.h"
 #include "library/crypto/certificate.h"
 #include "library/crypto/store.h"
+#include "library/platform/dates.h"
 #include "library/platform/error.h"
 #include "library/platform/files.h"
 #include "library/platform/secret.h"
+#include "library/platform/text.h"
 #include "vellum/vellum.h"
 
 namespace vellum::cli {
@@ -36,39 +38,9 @@ namespace {
 
 using com::Variant;
 
-// Zeroes a text's bytes in place before its owner frees it.
-void WipeBstr(BSTR text) {
-  if (text == nullptr) return;
-  volatile char* p = reinterpret_cast<char*>(text);
-  for (std::uint32_t i = 0; i < com::SysStringByteLen(text); ++i) p[i] = 0;
-}
-
-// A password as the methods take it (a text variant, or a text), wiped on every way out.
-class SecretVariant {
- public:
-  explicit SecretVariant(const std::string& utf8) : v_(Variant::Text(utf8)) {}
-  SecretVariant(const SecretVariant&) = delete;
-  SecretVariant& operator=(const SecretVariant&) = delete;
-  ~SecretVariant() {
-    if (v_.type() == com::VT_BSTR) WipeBstr(v_.value().bstrVal);
-  }
-  VARIANT* get() { return v_.get(); }
-
- private:
-  Variant v_;
-};
-
-class SecretBstr {
- public:
-  explicit SecretBstr(const std::string& utf8) : b_(utf8) {}
-  SecretBstr(const SecretBstr&) = delete;
-  SecretBstr& operator=(const SecretBstr&) = delete;
-  ~SecretBstr() { WipeBstr(b_.get()); }
-  BSTR* Address() { return b_.Address(); }
-
- private:
-  com::Bstr b_;
-};
+// Passwords as the methods take them, wiped on every way out.
+using SecretVariant = platform::Secret<Variant>;
+using SecretBstr = platform::Secret<com::Bstr>;
 
 std::optional<std::int32_t> ParseLong(const std::string& text) {
   try {
@@ -148,14 +120,14 @@ std::optional<int> ReadCredentials(Context& ctx, const Options& o, Credentials& 
     return kUsage;
   }
   const bool padded_like_desk = o.Has("pad");
-  if (padded_like_desk && TrimBlanks(*user).empty()) {
+  if (padded_like_desk && TrimSpaces(*user).empty()) {
     ctx.err << "Please enter valid UserID. \n";
     return kUsage;
   }
   c.user = *user;
   if (auto code = ReadSecret(ctx, o, "Password for " + c.user + ": ", c.password)) return code;
   if (!padded_like_desk) return std::nullopt;
-  if (TrimBlanks(c.password.get()).empty()) {
+  if (TrimSpaces(c.password.get()).empty()) {
     ctx.err << "Please enter valid Password. \n";
     return kUsage;
   }
@@ -266,7 +238,7 @@ std::optional<int> CertificateOfThumbprint(Context& ctx, const Options& o,
     }
     if (now < row.valid_from || now > row.valid_to) {
       ctx.err << "vellum: the certificate " << hex << " is not valid now (valid to "
-              << crypto::FormatLocalTime(row.valid_to) << ")\n";
+              << platform::FormatLocalTime(row.valid_to) << ")\n";
       return kFailed;
     }
     chosen = row;
@@ -284,7 +256,7 @@ std::string SignatureWritten(const std::string& input, const std::string& suffix
                              const std::string& message) {
   static constexpr std::string_view kSavedTo = "Signature saved to file:";
   if (const std::size_t at = message.rfind(kSavedTo); at != std::string::npos) {
-    std::string named = TrimBlanks(message.substr(at + kSavedTo.size()));
+    std::string named = TrimSpaces(message.substr(at + kSavedTo.size()));
     named = named.substr(0, named.find_first_of("\r\n"));
     if (!named.empty()) return named;
   }
@@ -329,7 +301,7 @@ int Sign(Context& ctx) {
   HostHooks hooks(ctx, &pin);
   if (!hooks.Install()) return kFailed;
   if (chosen)
-    hooks.Preselect({chosen->subject, chosen->issuer, crypto::FormatLocalTime(chosen->valid_to)});
+    hooks.Preselect({chosen->subject, chosen->issuer, platform::FormatLocalTime(chosen->valid_to)});
 
   Variant file = Variant::Text(Absolute(ctx.args[0]));
   Variant detached = Variant::Bool(!o->Has("attached"));
@@ -338,7 +310,7 @@ int Sign(Context& ctx) {
   Variant suffix = Variant::Text(o->Value("suffix").value_or(""));
   Variant message = Variant::Text("");
   Variant user = Variant::Text(c.user);
-  SecretVariant password(c.password.get());
+  SecretVariant password(Variant::Text(c.password.get()));
   Variant encrypt = Variant::Bool(o->Has("encrypt"));
   // The thumbprint's certificate by its whole subject: the library's filter then leaves it
   // and its renewals, and the chooser hook picks it among them.
@@ -352,7 +324,7 @@ int Sign(Context& ctx) {
   auto method = zip ? &_DigitalSign::SignZipFile : &_DigitalSign::SignFile;
   com::HRESULT hr =
       (sign.get()->*method)(file.value(), detached.get(), binary.get(), store.get(), suffix.get(),
-                            message.get(), user.get(), password.get(), encrypt.get(), person.get(),
+                            message.get(), user.get(), password->get(), encrypt.get(), person.get(),
                             mail.get(), company.get(), hash_alg.get(), enc_alg.get(), result.get());
   if (com::Failed(hr)) return CallFailed(ctx, zip ? "SignZipFile" : "SignFile", hr);
   const bool signed_ok = IsTrue(result.value());
@@ -427,7 +399,7 @@ int Verify(Context& ctx) {
   Variant message = Variant::Text("");
   Variant open = Variant::Bool(o->Has("open"));
   Variant user = Variant::Text(c.user);
-  SecretVariant password(c.password.get());
+  SecretVariant password(Variant::Text(c.password.get()));
   Variant decrypt = Variant::Bool(o->Has("decrypt"));
   Variant hash_alg = Variant::Long(hash);
   Variant enc_alg = Variant::Long(encryption);
@@ -439,11 +411,11 @@ int Verify(Context& ctx) {
   com::HRESULT hr =
       zip ? sign->VerifyZipFileWithTrust(
                 signature.get(), detached.get(), binary.get(), details.get(), original_name.get(),
-                message.get(), open.get(), user.get(), password.get(), decrypt.get(),
+                message.get(), open.get(), user.get(), password->get(), decrypt.get(),
                 hash_alg.get(), enc_alg.get(), anchors.get(), crls.get(), report.get(), &ok)
           : sign->VerifyFileWithTrust(signature.get(), detached.get(), binary.get(), details.get(),
                                       original_name.get(), message.get(), open.get(), user.get(),
-                                      password.get(), decrypt.get(), hash_alg.get(), enc_alg.get(),
+                                      password->get(), decrypt.get(), hash_alg.get(), enc_alg.get(),
                                       trim.get(), anchors.get(), crls.get(), report.get(), &ok);
   const char* method = zip ? "VerifyZipFile" : "VerifyFile";
   if (com::Failed(hr)) return CallFailed(ctx, method, hr);
@@ -523,13 +495,13 @@ int ZipOrUnzip(Context& ctx, bool compress) {
   VARIANT_BOOL ok = com::VARIANT_FALSE;
   if (compress) {
     com::Bstr archive(Absolute(ctx.args[1]));
-    com::HRESULT hr = zip->ZipFile(first.Address(), archive.Address(), password.Address(), &ok);
+    com::HRESULT hr = zip->ZipFile(first.Address(), archive.Address(), password->Address(), &ok);
     if (com::Failed(hr)) return CallFailed(ctx, "ZipFile", hr);
     return ok == com::VARIANT_TRUE ? kOk : kFailed;
   }
   // The archive names both the folder the UnZip folder is made in and the archive itself.
   com::Bstr archive(Absolute(ctx.args[0]));
-  com::HRESULT hr = zip->UnZipFile(first.Address(), archive.Address(), password.Address(), &ok);
+  com::HRESULT hr = zip->UnZipFile(first.Address(), archive.Address(), password->Address(), &ok);
   if (com::Failed(hr)) return CallFailed(ctx, "UnZipFile", hr);
   if (ok != com::VARIANT_TRUE) return kFailed;
   PrintExtracted(ctx, archive.Utf8(), ctx.args[0]);

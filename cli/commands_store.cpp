@@ -13,19 +13,12 @@
 #include "library/com/json.h"
 #include "library/crypto/store.h"
 #include "library/crypto/token.h"
+#include "library/platform/dates.h"
 #include "library/platform/error.h"
 #include "library/platform/secret.h"
 
 namespace vellum::cli {
 namespace {
-
-std::string LocalTime(std::time_t t) {
-  std::tm local{};
-  localtime_r(&t, &local);
-  char buffer[32];
-  std::strftime(buffer, sizeof buffer, "%d/%m/%Y %H:%M:%S", &local);
-  return buffer;
-}
 
 std::string StoreName(const Options& o) {
   return o.Value("store").value_or("My");
@@ -39,9 +32,9 @@ void ListAsJson(Context& ctx, const Options& o, const std::vector<crypto::StoreR
     com::json::ObjectWriter item;
     item.Text("subject", r.subject)
         .Text("issuer", r.issuer)
-        .Text("valid_from", LocalTime(r.valid_from))
+        .Text("valid_from", platform::FormatLocalTime(r.valid_from))
         .Number("valid_from_unix", r.valid_from)
-        .Text("valid_to", LocalTime(r.valid_to))
+        .Text("valid_to", platform::FormatLocalTime(r.valid_to))
         .Number("valid_to_unix", r.valid_to)
         .Bool("private_key", r.has_key)
         .Text("thumbprint_sha1", r.thumbprint)
@@ -76,8 +69,8 @@ int List(Context& ctx, const Options& o) {
   for (const auto& r : rows) {
     ctx.out << "\n  Subject:     " << EscapeControls(r.subject)
             << "\n  Issuer:      " << EscapeControls(r.issuer)
-            << "\n  Valid from:  " << LocalTime(r.valid_from)
-            << "\n  Valid to:    " << LocalTime(r.valid_to)
+            << "\n  Valid from:  " << platform::FormatLocalTime(r.valid_from)
+            << "\n  Valid to:    " << platform::FormatLocalTime(r.valid_to)
             << "\n  Private key: " << (r.has_key ? "yes" : "no");
     if (r.has_key && !r.exposed_key_file.empty())
       ctx.out << " (WARNING: " << EscapeControls(r.exposed_key_file)
@@ -122,8 +115,8 @@ int NewCertificate(Context& ctx, const Options& o) {
     }
   }
   crypto::Certificate c = crypto::NewSelfSignedCertificate(*subject, days, StoreName(o));
-  ctx.Report() << "Created " << c.SubjectName() << ", valid to " << LocalTime(c.ValidTo())
-               << ", in store " << StoreName(o) << "\n";
+  ctx.Report() << "Created " << c.SubjectName() << ", valid to "
+               << platform::FormatLocalTime(c.ValidTo()) << ", in store " << StoreName(o) << "\n";
   return kOk;
 }
 

@@ -48,7 +48,7 @@ std::optional<std::string> TakeEnvironmentPassword() {
   char* env = std::getenv("VELLUM_PASSWORD");
   if (env == nullptr) return std::nullopt;
   std::string password(env);
-  explicit_bzero(env, std::strlen(env));
+  platform::Wipe(env, std::strlen(env));
   ::unsetenv("VELLUM_PASSWORD");
   return password;
 }

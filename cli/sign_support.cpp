@@ -13,18 +13,12 @@
 
 namespace vellum::cli {
 
-std::string TrimBlanks(std::string_view value) {
-  const auto begin = value.find_first_not_of(' ');
-  if (begin == std::string_view::npos) return {};
-  const auto end = value.find_last_not_of(' ');
-  return std::string(value.substr(begin, end - begin + 1));
-}
-
 std::string PadLikeDesk(std::string_view value, int length) {
-  std::string padded = TrimBlanks(value);
-  const auto units = static_cast<long>(Utf8ToUtf16le(padded).size() / 2);
-  if (units < length) padded.append(static_cast<std::size_t>(length - units), '*');
-  return padded;
+  std::string padded = TrimSpaces(value);
+  std::u16string units = Utf8ToUtf16(padded);
+  const std::size_t before = units.size();
+  PadWithStars(units, static_cast<std::size_t>(length < 0 ? 0 : length));
+  return padded.append(units.size() - before, '*');
 }
 
 std::string ForTerminal(std::string_view text) {
@@ -33,7 +27,7 @@ std::string ForTerminal(std::string_view text) {
 
 int ChooseOnTerminal(std::istream& in, std::ostream& out, const char* title, const char* prompt,
                      const VellumCertificateChoice* items, int count) {
-  out << TrimBlanks(title != nullptr ? title : "") << "\n"
+  out << TrimSpaces(title != nullptr ? title : "") << "\n"
       << (prompt != nullptr ? prompt : "") << "\n";
   for (int i = 0; i < count; ++i) {
     out << "  " << (i + 1) << ") " << EscapeControls(items[i].subject) << "\n"
@@ -47,7 +41,7 @@ int ChooseOnTerminal(std::istream& in, std::ostream& out, const char* title, con
       out << "\n";
       return -1;
     }
-    line = TrimBlanks(line);
+    line = TrimSpaces(line);
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty()) return -1;
     // Digits only: "2x" or "+2" is a slip worth asking about again, not a choice.

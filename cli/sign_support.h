@@ -22,9 +22,6 @@ inline constexpr int kLongestPad = 1024;
 // desk's text boxes count them. A text already that long or longer stays as trimmed.
 std::string PadLikeDesk(std::string_view value, int length);
 
-// Removes leading and trailing blanks (U+0020 only, as the desk trims).
-std::string TrimBlanks(std::string_view value);
-
 // The library writes CR LF between the lines of its messages; a Linux terminal or pipe wants
 // LF alone. Every other control character (a newline or an escape sequence inside a carried
 // name or a subject) is shown escaped, so a name cannot forge a line of the report.

@@ -8,6 +8,7 @@
 #include "cli/run.h"
 #include "cli/safe_text.h"
 #include "cli/sign_support.h"
+#include "library/platform/text.h"
 
 namespace vellum::cli {
 namespace {
@@ -106,7 +107,7 @@ std::string LastLine(const std::string& text) {
   std::istringstream in(text);
   std::string line, last;
   while (std::getline(in, line))
-    if (!TrimBlanks(line).empty()) last = line;
+    if (!TrimSpaces(line).empty()) last = line;
   return last;
 }
 
@@ -205,7 +206,7 @@ int VerifyFiles(Context& ctx, int (*verify_one)(Context&)) {
     if (code != kOk) {
       const std::string why =
           LastLine(err.str()).empty() ? LastLine(out.str()) : LastLine(err.str());
-      if (!why.empty()) ctx.out << ": " << TrimBlanks(why);
+      if (!why.empty()) ctx.out << ": " << TrimSpaces(why);
     }
     ctx.out << "\n";
   }

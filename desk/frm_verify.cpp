@@ -28,6 +28,7 @@
 #include "library/platform/error.h"
 #include "library/platform/files.h"
 #include "library/platform/own_folders.h"
+#include "library/platform/text.h"
 
 namespace vellum::desk {
 namespace {
@@ -405,7 +406,9 @@ void frmVerify::Pad(QString& value, const QString& length, int line) {
   Numbered("ValidateUidPwd", line, [&] {
     const double missing = std::nearbyint(NumberFromText(length) - value.size());
     if (missing > kLongestPadding) throw Error::Runtime(kOutOfMemory, "Out of memory");
-    value += QString(static_cast<qsizetype>(missing), u'*');
+    std::u16string padded = value.toStdU16String();
+    PadWithStars(padded, padded.size() + static_cast<std::size_t>(missing));
+    value = QString::fromStdU16String(padded);
   });
 }
 

@@ -12,6 +12,7 @@
 #include "desk/trust_notes.h"
 #include "library/platform/error.h"
 #include "library/platform/files.h"
+#include "library/platform/text.h"
 
 namespace vellum::desk {
 namespace {
@@ -27,7 +28,6 @@ const QString kVerifiedSeparate = QStringLiteral("File verified. ");
 const QString kVerifiedContent = QStringLiteral("File verified.  ");
 const QString kDetailsHeading = QStringLiteral("Details of the verifying cetificate(s) are:\r\n");
 const QString kCertificateNumber = QStringLiteral("Verifying certificate no. ");
-const QString kCrLf = QStringLiteral("\r\n");
 const QString kUnzipFolderName = QStringLiteral("UnZip");
 const QString kRestoredFile = QStringLiteral("Restored file: ");
 
@@ -256,7 +256,8 @@ void frmVerify::ClosingReport(VerifyRun& run) {
   if (!run.results.sArrVerifyingCertificateDetails) throw Error::Runtime(rt::kTypeMismatch);
   const QStringList& details = *run.results.sArrVerifyingCertificateDetails;
   for (qsizetype i = 0; i < details.size(); ++i)
-    run.sReport += kCertificateNumber + QString::number(i + 1) + kCrLf + details[i] + kCrLf;
+    run.sReport += kCertificateNumber + QString::number(i + 1) + QLatin1String(kCrLf) + details[i] +
+                   QLatin1String(kCrLf);
   // The trust answer follows the report; when Config.ini requires trust, a signer that is not
   // trusted ends the run as a failure instead, and the verified file is not opened.
   const TrustNotes notes =
@@ -266,7 +267,7 @@ void frmVerify::ClosingReport(VerifyRun& run) {
     RemoveUnzipFolder();
     return;
   }
-  for (const QString& warning : notes.warnings) run.sReport += warning + kCrLf;
+  for (const QString& warning : notes.warnings) run.sReport += warning + QLatin1String(kCrLf);
   BoxContent box = VellumModule::SuccessBox(run.sReport);
   // Content restored from inside the signature lands where the library chose (beside the
   // signature or in the temporary folder): the box names it and offers its folder.

@@ -4,6 +4,7 @@
 #include "library/archive/zip_handles.h"
 #include "library/platform/error.h"
 #include "library/platform/files.h"
+#include "library/platform/secret.h"
 
 namespace vellum::archive {
 namespace {
@@ -51,7 +52,7 @@ Result Compress(const std::string& input, const std::string& archive_path,
   if (password.empty()) return Failure(kNoPassword);
   std::string entry_name = platform::PathToUtf8(platform::PathFromUtf8(input).filename());
   if (entry_name.empty() || !platform::FileExists(input)) return Failure(kInputUnreadable, input);
-  PasswordCopy secret(password);
+  const platform::SecretText secret(password);  // NUL-terminated for libzip
 
   // The archive is built in memory and written with WriteFileAtomic rather than by libzip's
   // own temporary file, so the one atomic writer of the library decides file modes and what
@@ -70,7 +71,7 @@ Result Compress(const std::string& input, const std::string& archive_path,
   file.release();  // adopted by the archive
   auto entry = static_cast<zip_uint64_t>(index);
   if (zip_set_file_compression(za.get(), entry, ZIP_CM_DEFLATE, 9) < 0 ||
-      zip_file_set_encryption(za.get(), entry, ZIP_EM_AES_256, secret.c_str()) < 0)
+      zip_file_set_encryption(za.get(), entry, ZIP_EM_AES_256, secret.get().c_str()) < 0)
     return Failure(kInternal, zip_strerror(za.get()));
 
   if (int code = za.Commit(); code != ZIP_ER_OK) {

@@ -7,13 +7,13 @@
 #include <map>
 #include <new>
 #include <optional>
-#include <random>
 
 #include "library/archive/archive.h"
 #include "library/archive/entry_names.h"
 #include "library/archive/winzip_aes.h"
 #include "library/archive/zip_handles.h"
 #include "library/platform/files.h"
+#include "library/platform/secret.h"
 
 namespace vellum::archive {
 namespace {
@@ -71,14 +71,6 @@ std::int32_t EntryFailureCode(int zip_code, bool encrypted) {
   }
 }
 
-std::string RandomTag() {
-  static thread_local std::mt19937_64 engine{std::random_device{}()};
-  static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  std::string s;
-  for (int i = 0; i < 12; ++i) s += kAlphabet[engine() % (sizeof kAlphabet - 1)];
-  return s;
-}
-
 std::string Join(const std::vector<std::string>& parts, std::size_t count) {
   std::string out;
   for (std::size_t i = 0; i < count; ++i) {
@@ -131,7 +123,7 @@ class Extraction {
 
   std::string archive_path_;
   std::string folder_;
-  PasswordCopy password_;
+  platform::SecretText password_;  // NUL-terminated for libzip
   ZipArchive za_;
   std::uint64_t bound_ = 0;
   std::uint64_t produced_ = 0;
@@ -188,7 +180,7 @@ std::vector<PlannedEntry> Extraction::Plan() {
     // an encryption method it cannot decode (found by fuzz_archive).
     if (encrypted && !zip_encryption_method_supported(method, 0))
       throw Failed{kUnsupported, PrintableName(name)};
-    if (!is_folder && !encrypted && !password_.empty() && !unencrypted)
+    if (!is_folder && !encrypted && !password_->empty() && !unencrypted)
       unencrypted = PrintableName(name);
     const std::int32_t compression =
         (st.valid & ZIP_STAT_COMP_METHOD) ? std::int32_t{st.comp_method} : -1;
@@ -254,7 +246,7 @@ void Extraction::StageFile(const PlannedEntry& entry) {
 
   // libzip takes an empty password as an invalid argument; without one it answers an
   // encrypted entry with "no password", which is the mismatch the caller should hear of.
-  const char* password = password_.empty() ? nullptr : password_.c_str();
+  const char* password = password_->empty() ? nullptr : password_->c_str();
   // WinZip AES entries are decrypted here in bulk (see WinZipAesReader); the rest by libzip,
   // also empty ones, which libzip answers without reading their stored bytes.
   std::optional<WinZipAesReader> aes;
@@ -274,13 +266,8 @@ void Extraction::StageFile(const PlannedEntry& entry) {
   }
 
   StagedFile staged{folder, {}, parts.back(), relative};
-  FileDescriptor out;
-  for (int attempt = 0; attempt < 16 && !out; ++attempt) {
-    staged.temp_name = ".vellum-extract-" + RandomTag();
-    out = FileDescriptor(::openat(folder, staged.temp_name.c_str(),
-                                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
-    if (!out && errno != EEXIST) break;
-  }
+  FileDescriptor out =
+      platform::CreateTemporaryFile(folder, "vellum-extract", 0666, staged.temp_name);
   if (!out) throw Failed{kFolderNotWritten, relative + ": " + strerror(errno)};
   staged_.push_back(staged);
 

@@ -1,5 +1,3 @@
-#include <string.h>
-
 #include <limits>
 
 #include "library/archive/archive.h"
@@ -51,10 +49,6 @@ std::uint64_t ExtractionBound(std::uint64_t archive_size) {
       archive_size > kExpansionCap / kMaxExpansion ? kExpansionCap : archive_size * kMaxExpansion;
   std::uint64_t bound = by_ratio > kExpansionFloor ? by_ratio : kExpansionFloor;
   return bound < kExpansionCap ? bound : kExpansionCap;
-}
-
-PasswordCopy::~PasswordCopy() {
-  explicit_bzero(text_.data(), text_.size());
 }
 
 int ZipArchive::Commit() {

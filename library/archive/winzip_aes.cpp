@@ -13,28 +13,16 @@
 #include <vector>
 
 #include "library/archive/zip_handles.h"
+#include "library/crypto/ossl.h"
+#include "library/platform/secret.h"
 
 namespace vellum::archive {
 namespace {
 
-// The two OpenSSL handle kinds this component uses, owned here; the cryptographic component
-// keeps its own and the archive component does not depend on it.
-struct MacDeleter {
-  void operator()(EVP_MAC* mac) const { EVP_MAC_free(mac); }
-};
-struct MacCtxDeleter {
-  void operator()(EVP_MAC_CTX* ctx) const { EVP_MAC_CTX_free(ctx); }
-};
-struct CipherDeleter {
-  void operator()(EVP_CIPHER* cipher) const { EVP_CIPHER_free(cipher); }
-};
-struct CipherCtxDeleter {
-  void operator()(EVP_CIPHER_CTX* ctx) const { EVP_CIPHER_CTX_free(ctx); }
-};
-using MacPtr = std::unique_ptr<EVP_MAC, MacDeleter>;
-using MacCtxPtr = std::unique_ptr<EVP_MAC_CTX, MacCtxDeleter>;
-using CipherPtr = std::unique_ptr<EVP_CIPHER, CipherDeleter>;
-using CipherCtxPtr = std::unique_ptr<EVP_CIPHER_CTX, CipherCtxDeleter>;
+using crypto::ossl::CipherCtxPtr;
+using crypto::ossl::CipherPtr;
+using crypto::ossl::MacCtxPtr;
+using crypto::ossl::MacPtr;
 
 // zlib's inflate state, ended with its owner.
 class Inflater {
@@ -74,11 +62,8 @@ std::size_t KeyLength(std::uint16_t method) {
   }
 }
 
-// Key material derived from the password; wiped when it goes.
-struct DerivedKeys {
-  unsigned char bytes[2 * 32 + kVerifierSize] = {};
-  ~DerivedKeys() { OPENSSL_cleanse(bytes, sizeof bytes); }
-};
+// Key material derived from the password: the AES key, the MAC key, the password verifier.
+using DerivedKeys = platform::Secret<std::array<unsigned char, 2 * 32 + kVerifierSize>>;
 
 const char* CipherName(std::size_t key_length) {
   switch (key_length) {
@@ -138,12 +123,13 @@ struct WinZipAesReader::State {
   // The header is complete: derive the keys, check the verifier, key the MAC and the cipher.
   int Key() {
     const std::size_t salt_length = SaltLength();
-    if (PKCS5_PBKDF2_HMAC_SHA1(password, static_cast<int>(std::strlen(password)),
-                               reinterpret_cast<const unsigned char*>(header.data()),
-                               static_cast<int>(salt_length), kRounds,
-                               static_cast<int>(2 * key_length + kVerifierSize), keys.bytes) != 1)
+    if (PKCS5_PBKDF2_HMAC_SHA1(
+            password, static_cast<int>(std::strlen(password)),
+            reinterpret_cast<const unsigned char*>(header.data()), static_cast<int>(salt_length),
+            kRounds, static_cast<int>(2 * key_length + kVerifierSize), keys.get().data()) != 1)
       return ZIP_ER_INTERNAL;
-    if (std::memcmp(keys.bytes + 2 * key_length, header.data() + salt_length, kVerifierSize) != 0)
+    if (std::memcmp(keys.get().data() + 2 * key_length, header.data() + salt_length,
+                    kVerifierSize) != 0)
       return ZIP_ER_WRONGPASSWD;
     mac.reset(EVP_MAC_fetch(nullptr, "HMAC", nullptr));
     mac_ctx.reset(mac ? EVP_MAC_CTX_new(mac.get()) : nullptr);
@@ -153,8 +139,9 @@ struct WinZipAesReader::State {
     OSSL_PARAM params[] = {
         OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, const_cast<char*>("SHA1"), 0),
         OSSL_PARAM_construct_end()};
-    if (EVP_MAC_init(mac_ctx.get(), keys.bytes + key_length, key_length, params) != 1 ||
-        EVP_EncryptInit_ex2(cipher_ctx.get(), cipher.get(), keys.bytes, nullptr, nullptr) != 1 ||
+    if (EVP_MAC_init(mac_ctx.get(), keys.get().data() + key_length, key_length, params) != 1 ||
+        EVP_EncryptInit_ex2(cipher_ctx.get(), cipher.get(), keys.get().data(), nullptr, nullptr) !=
+            1 ||
         EVP_CIPHER_CTX_set_padding(cipher_ctx.get(), 0) != 1)
       return ZIP_ER_INTERNAL;
     if (deflated && !inflater.Init()) return ZIP_ER_MEMORY;

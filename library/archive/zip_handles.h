@@ -83,18 +83,4 @@ class ZipError {
   zip_error_t error_;
 };
 
-// A password copy that is NUL-terminated for libzip and wiped when it goes.
-class PasswordCopy {
- public:
-  explicit PasswordCopy(std::string_view password) : text_(password) {}
-  PasswordCopy(const PasswordCopy&) = delete;
-  PasswordCopy& operator=(const PasswordCopy&) = delete;
-  ~PasswordCopy();
-  const char* c_str() const { return text_.c_str(); }
-  bool empty() const { return text_.empty(); }
-
- private:
-  std::string text_;
-};
-
 }  // namespace vellum::archive

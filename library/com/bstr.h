@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "library/platform/secret.h"
 #include "library/platform/text.h"
 #include "vellum/types.h"
 
@@ -66,6 +67,12 @@ class Bstr {
   Bstr(BSTR text, bool) : text_(text) {}
   BSTR text_ = nullptr;
 };
+
+// A text's bytes wiped in place (a password handed to a method) before its owner frees it;
+// platform::Secret<Bstr> holds one.
+inline void Wipe(Bstr& text) noexcept {
+  platform::Wipe(text.get(), SysStringByteLen(text.get()));
+}
 
 // Replaces *slot with a copy of `bytes` (an [in, out] BSTR parameter written back).
 void StoreBstr(BSTR* slot, std::string_view bytes);

@@ -4,30 +4,13 @@
 #include <cstdint>
 
 #include "library/platform/error.h"
+#include "library/platform/text.h"
 
 namespace vellum::com::json {
 namespace {
 
 [[noreturn]] void Malformed(const char* what) {
   throw Error::Runtime(rt::kTypeMismatch, std::string("Malformed JSON: ") + what);
-}
-
-void AppendUtf8(std::string& out, std::uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
 }
 
 // The length of the UTF-8 sequence starting at `at`, 0 when it is no valid one (a stray
@@ -306,7 +289,7 @@ class Parser {
           } else if (cp >= 0xD800 && cp < 0xE000) {
             Malformed("lone surrogate");
           }
-          AppendUtf8(out, cp);
+          AppendUtf8(out, static_cast<char32_t>(cp));
           break;
         }
         default:

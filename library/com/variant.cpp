@@ -10,6 +10,7 @@
 #include <new>
 #include <optional>
 
+#include "library/platform/dates.h"
 #include "library/platform/error.h"
 
 namespace vellum::com {
@@ -321,15 +322,10 @@ std::string FormatGeneralDate(DATE date) {
   int y = 0;
   unsigned m = 0, d = 0;
   CivilFromDays(day_number, y, m, d);
-  char buffer[48];
-  if (seconds == 0) {
-    std::snprintf(buffer, sizeof buffer, "%02u/%02u/%04d", d, m, y);
-  } else {
-    std::snprintf(buffer, sizeof buffer, "%02u/%02u/%04d %02d:%02d:%02d", d, m, y,
-                  static_cast<int>(seconds / 3600), static_cast<int>(seconds / 60 % 60),
-                  static_cast<int>(seconds % 60));
-  }
-  return buffer;
+  const auto s = static_cast<int>(seconds);
+  return platform::FormatDate(
+      {y, static_cast<int>(m), static_cast<int>(d), s / 3600, s / 60 % 60, s % 60},
+      platform::DateForm::kGeneral);
 }
 
 DATE DateFromTime(std::int64_t unix_seconds) {
@@ -464,6 +460,10 @@ Variant Variant::Long(std::int32_t value) {
   out.v_.vt = VT_I4;
   out.v_.lVal = value;
   return out;
+}
+
+void Wipe(Variant& v) noexcept {
+  if (v.type() == VT_BSTR) platform::Wipe(v.value().bstrVal, SysStringByteLen(v.value().bstrVal));
 }
 
 Variant Variant::Missing() {

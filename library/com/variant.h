@@ -90,6 +90,10 @@ class Variant {
   VARIANT v_;
 };
 
+// A text variant's bytes wiped in place before it is cleared; platform::Secret<Variant> holds
+// one.
+void Wipe(Variant& v) noexcept;
+
 // Writes a text into an [in, out] variant (the caller's variable), replacing what it held.
 void StoreText(VARIANT* slot, std::string_view utf8);
 void StoreTextBytes(VARIANT* slot, std::string_view utf16le);

@@ -12,6 +12,7 @@
 
 #include "library/crypto/codec.h"
 #include "library/platform/error.h"
+#include "library/platform/text.h"
 
 namespace vellum::crypto {
 namespace {
@@ -73,13 +74,6 @@ int NidFor(const std::string& key) {
   if (strcasecmp(key.c_str(), "ST") == 0) return NID_stateOrProvinceName;
   if (strcasecmp(key.c_str(), "EMAIL") == 0) return NID_pkcs9_emailAddress;
   return NID_undef;
-}
-
-std::string TrimBlanks(const std::string& s) {
-  std::size_t b = s.find_first_not_of(' ');
-  if (b == std::string::npos) return {};
-  std::size_t e = s.find_last_not_of(' ');
-  return s.substr(b, e - b + 1);
 }
 
 }  // namespace
@@ -157,7 +151,7 @@ ossl::X509NamePtr ParseName(const std::string& text) {
   while (i < text.size()) {
     std::size_t eq = text.find('=', i);
     if (eq == std::string::npos) bad();
-    int nid = NidFor(TrimBlanks(text.substr(i, eq - i)));
+    int nid = NidFor(TrimSpaces(text.substr(i, eq - i)));
     if (nid == NID_undef) bad();
     i = eq + 1;
     while (i < text.size() && text[i] == ' ') ++i;
@@ -181,7 +175,7 @@ ossl::X509NamePtr ParseName(const std::string& text) {
     } else {
       std::size_t comma = text.find(',', i);
       if (comma == std::string::npos) comma = text.size();
-      value = TrimBlanks(text.substr(i, comma - i));
+      value = TrimSpaces(text.substr(i, comma - i));
       i = comma;
     }
     if (value.empty()) bad();
@@ -206,14 +200,6 @@ std::time_t TimeFromAsn1(const ASN1_TIME* time) {
   if (time == nullptr || ASN1_TIME_to_tm(time, &tm) != 1)
     ossl::Fail(hr::kFail, "The certificate carries a malformed date.");
   return timegm(&tm);
-}
-
-std::string FormatLocalTime(std::time_t t) {
-  std::tm tm{};
-  localtime_r(&t, &tm);
-  char text[32];
-  std::strftime(text, sizeof text, "%d/%m/%Y %H:%M:%S", &tm);
-  return text;
 }
 
 }  // namespace vellum::crypto

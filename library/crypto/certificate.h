@@ -58,7 +58,4 @@ ossl::X509NamePtr ParseName(const std::string& text);
 // ASN1_TIME to seconds since the epoch; raises vellum::Error on a malformed time.
 std::time_t TimeFromAsn1(const ASN1_TIME* time);
 
-// Local date and time "DD/MM/YYYY HH:MM:SS", the general date form of the system.
-std::string FormatLocalTime(std::time_t t);
-
 }  // namespace vellum::crypto

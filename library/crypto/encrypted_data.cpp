@@ -8,6 +8,7 @@
 
 #include "library/crypto/codec.h"
 #include "library/platform/error.h"
+#include "library/platform/secret.h"
 
 namespace vellum::crypto {
 namespace {
@@ -51,11 +52,6 @@ void RefuseCostlyKeyDerivation(std::string_view der) {
   }
 }
 
-void Wipe(Bytes& b) {
-  OPENSSL_cleanse(b.data(), b.size());
-  b.clear();
-}
-
 // A copy of the password in OpenSSL's heap for CMS_RecipientInfo_set0_password, which takes
 // ownership and frees it with OPENSSL_clear_free. Never empty, so an empty password still
 // has a buffer to own.
@@ -70,19 +66,19 @@ unsigned char* PasswordCopy(const Bytes& secret) {
 }  // namespace
 
 EncryptedData::~EncryptedData() {
-  Wipe(secret_);
-  Wipe(content_);
+  platform::Wipe(secret_);
+  platform::Wipe(content_);
 }
 
 void EncryptedData::SetContent(Bytes content) {
-  Wipe(content_);
+  platform::Wipe(content_);
   content_ = std::move(content);
 }
 
 void EncryptedData::SetSecret(const Bytes& password, int type) {
   if (type != kSecretPassword)
     throw Error::Component(hr::kInvalidArg, "Only a password can be used as the secret.");
-  Wipe(secret_);
+  platform::Wipe(secret_);
   secret_ = password;
   secret_set_ = true;
 }
@@ -145,10 +141,9 @@ void EncryptedData::Decrypt(const Bytes& message) {
   RefuseCostlyKeyDerivation(der);
   // CMS_decrypt_set1_password lends the buffer to the recipient and takes it back, so a
   // plain copy that we wipe ourselves is enough.
-  Bytes pass = secret_;
-  int ok = CMS_decrypt_set1_password(cms.get(), reinterpret_cast<unsigned char*>(pass.data()),
-                                     static_cast<ossl_ssize_t>(pass.size()));
-  Wipe(pass);
+  platform::SecretText pass(secret_);
+  int ok = CMS_decrypt_set1_password(cms.get(), reinterpret_cast<unsigned char*>(pass.get().data()),
+                                     static_cast<ossl_ssize_t>(pass.get().size()));
   if (ok != 1) {
     ossl::ErrorQueue errors = ossl::TakeErrors();
     // The key unwrap's check bytes fail under a wrong password (RFC 3211 section 2.3.2).
@@ -164,7 +159,7 @@ void EncryptedData::Decrypt(const Bytes& message) {
   // The memory BIO's buffer held the plain text too.
   char* buffer = nullptr;
   long size = BIO_get_mem_data(out.get(), &buffer);
-  if (buffer != nullptr && size > 0) OPENSSL_cleanse(buffer, static_cast<std::size_t>(size));
+  if (size > 0) platform::Wipe(buffer, static_cast<std::size_t>(size));
   SetContent(std::move(plain));
 }
 

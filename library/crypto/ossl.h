@@ -1,8 +1,9 @@
-// The one owner of every OpenSSL handle kind the component uses, and the few helpers that
-// turn OpenSSL's error queue into our error type.
+// The one owner of every OpenSSL handle kind the library uses (the archive component's AES
+// reader takes its cipher and MAC handles from here too), and the few helpers that turn
+// OpenSSL's error queue into our error type.
 //
 // Each handle kind gets one unique_ptr alias whose deleter is the matching *_free; nothing
-// else in the component calls a *_free function by hand. Shared ownership (a certificate
+// else in the library calls a *_free function by hand. Shared ownership (a certificate
 // held by several collections) goes through std::shared_ptr built from these.
 #pragma once
 
@@ -45,6 +46,9 @@ using X509ExtPtr = std::unique_ptr<X509_EXTENSION, Deleter<X509_EXTENSION_free>>
 using MdCtxPtr = std::unique_ptr<EVP_MD_CTX, Deleter<EVP_MD_CTX_free>>;
 using MdPtr = std::unique_ptr<EVP_MD, Deleter<EVP_MD_free>>;
 using CipherPtr = std::unique_ptr<EVP_CIPHER, Deleter<EVP_CIPHER_free>>;
+using CipherCtxPtr = std::unique_ptr<EVP_CIPHER_CTX, Deleter<EVP_CIPHER_CTX_free>>;
+using MacPtr = std::unique_ptr<EVP_MAC, Deleter<EVP_MAC_free>>;
+using MacCtxPtr = std::unique_ptr<EVP_MAC_CTX, Deleter<EVP_MAC_CTX_free>>;
 using Pkcs12Ptr = std::unique_ptr<PKCS12, Deleter<PKCS12_free>>;
 using Asn1TimePtr = std::unique_ptr<ASN1_TIME, Deleter<ASN1_TIME_free>>;
 using Asn1IntegerPtr = std::unique_ptr<ASN1_INTEGER, Deleter<ASN1_INTEGER_free>>;

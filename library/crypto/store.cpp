@@ -16,9 +16,11 @@
 #include <optional>
 
 #include "library/crypto/token.h"
+#include "library/platform/dates.h"
 #include "library/platform/error.h"
 #include "library/platform/files.h"
 #include "library/platform/hooks.h"
+#include "library/platform/secret.h"
 
 namespace vellum::crypto {
 namespace fs = std::filesystem;
@@ -91,11 +93,11 @@ Pkcs12Result ParsePkcs12(std::string_view data, const Bytes& password, Pkcs12Con
     return Pkcs12Result::kNotPkcs12;
   }
   // An empty password has two encodings (absent, or an empty BMPString); files exist with both.
-  std::string pass(password);
+  const platform::SecretText held(password);
+  const std::string& pass = held.get();
   const char* pass_arg = pass.c_str();
   if (PKCS12_mac_present(p12.get()) && PKCS12_verify_mac(p12.get(), pass_arg, -1) != 1) {
     if (!pass.empty() || PKCS12_verify_mac(p12.get(), nullptr, 0) != 1) {
-      OPENSSL_cleanse(pass.data(), pass.size());
       ERR_clear_error();
       return Pkcs12Result::kWrongPassword;
     }
@@ -105,7 +107,6 @@ Pkcs12Result ParsePkcs12(std::string_view data, const Bytes& password, Pkcs12Con
   X509* cert = nullptr;
   STACK_OF(X509)* ca = nullptr;
   int ok = PKCS12_parse(p12.get(), pass_arg, &key, &cert, &ca);
-  OPENSSL_cleanse(pass.data(), pass.size());
   ossl::X509StackPtr extra(ca);
   out.cert.reset(cert);
   out.key.reset(key);
@@ -159,13 +160,14 @@ class FolderLoader {
     bool key_file = ext == ".key";
     bool p12_file = ext == ".p12" || ext == ".pfx";
     if (!cert_file && !key_file && !p12_file) return;
-    Bytes data;
+    platform::SecretText held;  // a key file or a PKCS#12 file holds a private key
     const std::string path = platform::PathToUtf8(file);
     try {
-      data = platform::ReadFileBytes(path);
+      held.get() = platform::ReadFileBytes(path);
     } catch (const Error&) {
       return;  // one unreadable file does not spoil the store
     }
+    const Bytes& data = held.get();
     // A key others may read is still used (refusing it would stop the user signing), but the
     // file is named wherever the key shows, so the user can make it private.
     struct stat st {};
@@ -183,7 +185,6 @@ class FolderLoader {
       Add(Certificate(std::move(contents.cert)));
       for (auto& extra : contents.extra) Add(Certificate(std::move(extra)));
     }
-    OPENSSL_cleanse(data.data(), data.size());
   }
 
   void Add(Certificate cert) {
@@ -230,7 +231,7 @@ class StoreWriter {
  public:
   explicit StoreWriter(std::string folder) : folder_(std::move(folder)) {}
 
-  void Put(const std::string& name, Bytes data, bool secret) {
+  void Put(const std::string& name, const Bytes& data, bool secret) {
     std::string path = folder_ + platform::kSeparator + name;
     Written entry{path, platform::FileExists(path), {}};
     if (entry.existed) entry.old = platform::ReadFileBytes(path);
@@ -239,7 +240,6 @@ class StoreWriter {
       platform::WritePrivateFileAtomic(path, data);
     else
       platform::WriteFileAtomic(path, data);
-    OPENSSL_cleanse(data.data(), data.size());
   }
 
   void Commit() { written_.clear(); }
@@ -253,7 +253,7 @@ class StoreWriter {
           ::unlink(w.path.c_str());
       } catch (...) {
       }
-      OPENSSL_cleanse(w.old.data(), w.old.size());
+      platform::Wipe(w.old);  // it may have been a key file
     }
   }
 
@@ -277,7 +277,10 @@ void WriteIntoStore(const std::string& name, const Certificate& cert,
   std::string base = cert.Thumbprint();
   // The key first: a certificate file without its key would look like a usable entry that
   // cannot sign.
-  if (cert.HasPrivateKey()) writer.Put(base + ".key", PemOfKey(cert.private_key()), true);
+  if (cert.HasPrivateKey()) {
+    const platform::SecretText key(PemOfKey(cert.private_key()));
+    writer.Put(base + ".key", key.get(), true);
+  }
   writer.Put(base + ".pem", PemOfCertificate(cert.x509()), false);
   for (const auto& e : extra)
     writer.Put(e.Thumbprint() + ".pem", PemOfCertificate(e.x509()), false);
@@ -349,7 +352,7 @@ Certificates Certificates::Find(int kind, const std::string& criterion) const {
 Certificates Certificates::Select(const std::string& title, const std::string& prompt) const {
   std::vector<platform::CertificateChoice> choices;
   for (const auto& c : items_)
-    choices.push_back({c.SubjectName(), c.IssuerName(), FormatLocalTime(c.ValidTo())});
+    choices.push_back({c.SubjectName(), c.IssuerName(), platform::FormatLocalTime(c.ValidTo())});
   int chosen = platform::ChooseCertificate(title, prompt, choices);
   if (chosen < 0 || chosen >= Count()) return Certificates();
   return Certificates({items_[static_cast<std::size_t>(chosen)]});
@@ -420,7 +423,8 @@ Certificate ImportIntoStore(const std::string& file, const Bytes& password,
                             const std::string& name) {
   ossl::EnsureProviders();
   (void)StoreFolder(name);  // refuse a bad store name before anything else
-  Bytes data = platform::ReadSmallFile(file, kLargestImport);
+  const platform::SecretText held(platform::ReadSmallFile(file, kLargestImport));
+  const Bytes& data = held.get();
   std::vector<Certificate> extra;
   std::optional<Certificate> main;
   if (auto certs = ParseCertificates(data); !certs.empty()) {
@@ -436,11 +440,9 @@ Certificate ImportIntoStore(const std::string& file, const Bytes& password,
     Pkcs12Contents contents;
     switch (ParsePkcs12(data, password, contents)) {
       case Pkcs12Result::kNotPkcs12:
-        OPENSSL_cleanse(data.data(), data.size());
         throw Error::Component(kBadEncoding,
                                "The file \"" + file + "\" holds no certificate that can be read.");
       case Pkcs12Result::kWrongPassword:
-        OPENSSL_cleanse(data.data(), data.size());
         throw Error::Component(hr::kBadData, "The password of \"" + file + "\" is not correct.");
       case Pkcs12Result::kOk:
         break;
@@ -448,7 +450,6 @@ Certificate ImportIntoStore(const std::string& file, const Bytes& password,
     main.emplace(std::move(contents.cert), std::move(contents.key));
     for (auto& e : contents.extra) extra.emplace_back(std::move(e));
   }
-  OPENSSL_cleanse(data.data(), data.size());
   WriteIntoStore(name, *main, extra);
   return *main;
 }

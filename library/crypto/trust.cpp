@@ -10,6 +10,7 @@
 
 #include "library/crypto/chain.h"
 #include "library/crypto/store.h"
+#include "library/platform/dates.h"
 #include "library/platform/error.h"
 #include "library/platform/files.h"
 
@@ -142,7 +143,7 @@ std::string SubjectOf(X509* cert) {
 
 std::string TimeText(const ASN1_TIME* time) {
   try {
-    return FormatLocalTime(TimeFromAsn1(time));
+    return platform::FormatLocalTime(TimeFromAsn1(time));
   } catch (const Error&) {
     return "an unreadable date";
   }

@@ -1,25 +1,13 @@
 #include "library/digital_sign/certificate_report.h"
 
-#include <cstdio>
+#include <tuple>
 
+#include "library/platform/dates.h"
 #include "library/platform/error.h"
+#include "library/platform/text.h"
 
 namespace vellum::certificate_report {
 namespace {
-
-constexpr std::string_view kCrLf = "\r\n";
-
-std::tm LocalTime(std::time_t when) {
-  std::tm tm{};
-  if (localtime_r(&when, &tm) == nullptr) throw Error::Runtime(rt::kOverflow);
-  return tm;
-}
-
-std::string FormatDate(const std::tm& tm) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%02d/%02d/%04d", tm.tm_mday, tm.tm_mon + 1, tm.tm_year + 1900);
-  return text;
-}
 
 const SignerChain& CheckedChain(const SignerChain& chain) {
   if (chain.empty())
@@ -32,23 +20,17 @@ const SignerChain& CheckedChain(const SignerChain& chain) {
 bool IsExpired(std::time_t valid_to, std::time_t now) {
   // Compare calendar days rather than against a computed midnight: in zones whose clocks
   // jump at midnight that instant may not exist.
-  std::tm end = LocalTime(valid_to);
-  std::tm today = LocalTime(now);
-  if (end.tm_year != today.tm_year) return end.tm_year < today.tm_year;
-  return end.tm_yday < today.tm_yday;
+  const platform::CivilTime end = platform::LocalCivilTime(valid_to);
+  const platform::CivilTime today = platform::LocalCivilTime(now);
+  return std::tie(end.year, end.month, end.day) < std::tie(today.year, today.month, today.day);
 }
 
 std::string LongDate(std::time_t when) {
-  return FormatDate(LocalTime(when));
+  return platform::FormatLocalTime(when, platform::DateForm::kDate);
 }
 
 std::string GeneralDate(std::time_t when) {
-  std::tm tm = LocalTime(when);
-  std::string text = FormatDate(tm);
-  if (tm.tm_hour == 0 && tm.tm_min == 0 && tm.tm_sec == 0) return text;
-  char time[16];
-  std::snprintf(time, sizeof time, " %02d:%02d:%02d", tm.tm_hour, tm.tm_min, tm.tm_sec);
-  return text + time;
+  return platform::FormatLocalTime(when, platform::DateForm::kGeneral);
 }
 
 std::string Verdict(std::string_view file_name, const std::vector<SignerChain>& signers,
@@ -56,17 +38,17 @@ std::string Verdict(std::string_view file_name, const std::vector<SignerChain>& 
   if (signers.empty())
     throw Error::Component(hr::kSignerNotFound, "The signer's certificate was not found.");
   std::time_t valid_to = CheckedChain(signers.front()).front().valid_to;
-  std::string text = "File: " + std::string(file_name) + std::string(kCrLf);
+  std::string text = "File: " + std::string(file_name) + kCrLf;
   if (IsExpired(valid_to, now)) {
-    return text + "is Verified using expired Signature. " + std::string(kCrLf) +
-           "Certificate Expired on '" + LongDate(valid_to) + "'";
+    return text + "is Verified using expired Signature. " + kCrLf + "Certificate Expired on '" +
+           LongDate(valid_to) + "'";
   }
   text += "is Verified. ";
   switch (wording) {
     case VerdictWording::kVerifyFile:
-      return text + std::string(kCrLf) + "Certificate Valit till '" + LongDate(valid_to) + "'";
+      return text + kCrLf + "Certificate Valit till '" + LongDate(valid_to) + "'";
     case VerdictWording::kVerifyZipFile:
-      return text + std::string(kCrLf) + "Certificate Valid till '" + LongDate(valid_to) + "'";
+      return text + kCrLf + "Certificate Valid till '" + LongDate(valid_to) + "'";
     case VerdictWording::kVerifyNSEFile:
       break;
   }

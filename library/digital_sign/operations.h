@@ -19,8 +19,6 @@ namespace crypto {
 class MessageSigner;
 }
 
-inline constexpr const char* kCrLf = "\r\n";
-
 struct SignArgs {
   VARIANT sInputFileName;
   VARIANT* bContentAndSignatureInSeparateFiles;

@@ -7,6 +7,7 @@
 
 #include "library/platform/error.h"
 #include "library/platform/files.h"
+#include "library/platform/text.h"
 
 namespace vellum::signature_files {
 namespace {
@@ -26,24 +27,6 @@ bool RoundTrips(std::string_view utf8) {
   return Utf16leToUtf8(Utf8ToUtf16le(utf8)) == utf8;
 }
 
-std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to) {
-  std::string out;
-  std::size_t pos = 0;
-  for (std::size_t hit; (hit = text.find(from, pos)) != std::string_view::npos;
-       pos = hit + from.size()) {
-    out.append(text.substr(pos, hit - pos));
-    out.append(to);
-  }
-  out.append(text.substr(pos));
-  return out;
-}
-
-std::string_view TrimSpaces(std::string_view text) {
-  std::size_t begin = text.find_first_not_of(' ');
-  if (begin == std::string_view::npos) return {};
-  return text.substr(begin, text.find_last_not_of(' ') - begin + 1);
-}
-
 }  // namespace
 
 std::string SignatureBase(std::string_view path) {
@@ -56,17 +39,10 @@ std::string SignatureFileName(std::string_view input, std::string& suffix, bool 
   return SignatureBase(input) + suffix;
 }
 
-std::string ExtensionName(std::string_view path) {
-  std::size_t sep = path.rfind(kSep);
-  std::string_view last = sep == std::string_view::npos ? path : path.substr(sep + 1);
-  std::size_t dot = last.rfind('.');
-  return dot == std::string_view::npos ? std::string() : std::string(last.substr(dot + 1));
-}
-
 std::string CompressedFileName(std::string_view signature_file) {
   std::string from(1, '.');  // appended: GCC 12 misreads "." + std::string (-Wrestrict)
-  from += ExtensionName(signature_file);
-  return std::string(TrimSpaces(ReplaceAll(signature_file, from, kCompressedExtension)));
+  from += platform::ExtensionName(signature_file);
+  return TrimSpaces(ReplaceAll(signature_file, from, kCompressedExtension));
 }
 
 bool NamesSameFile(const std::string& a, const std::string& b) {

@@ -44,10 +44,6 @@ std::string SignatureBase(std::string_view path);
 // suffix is first replaced by the mode's default, and the caller sees it (in/out argument).
 std::string SignatureFileName(std::string_view input, std::string& suffix, bool detached);
 
-// The extension as the file system defines it: the text after the last "." of the last path
-// component, empty when that component has none.
-std::string ExtensionName(std::string_view path);
-
 // The compressed copy's name: every occurrence of "." + extension (exact case, left to right)
 // replaced by ".trel", then leading and trailing spaces removed. Without an extension every
 // "." of the path is replaced.

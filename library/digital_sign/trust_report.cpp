@@ -2,6 +2,7 @@
 
 #include "library/com/json.h"
 #include "library/crypto/certificate.h"
+#include "library/platform/dates.h"
 
 namespace vellum::trust_report {
 namespace {
@@ -13,7 +14,7 @@ std::string ChainJson(const std::vector<crypto::ChainEntry>& chain) {
   for (const auto& link : chain)
     links.push_back(json::ObjectWriter()
                         .Text("subject", link.subject)
-                        .Text("expires", crypto::FormatLocalTime(link.valid_to))
+                        .Text("expires", platform::FormatLocalTime(link.valid_to))
                         .Number("expires_unix", link.valid_to)
                         .Close());
   return json::Array(links);
@@ -23,7 +24,7 @@ std::string SignerJson(const crypto::SignerTrust& s) {
   json::ObjectWriter o;
   o.Text("subject", s.subject).Text("fingerprint_sha256", s.fingerprint);
   if (s.signing_time)
-    o.Text("signing_time", crypto::FormatLocalTime(*s.signing_time))
+    o.Text("signing_time", platform::FormatLocalTime(*s.signing_time))
         .Number("signing_time_unix", *s.signing_time);
   else
     o.Null("signing_time").Null("signing_time_unix");

@@ -18,6 +18,7 @@
 #include "library/encryption/encryption_logic.h"
 #include "library/platform/error.h"
 #include "library/platform/secret.h"
+#include "library/platform/text.h"
 #include "library/zip/zip_logic.h"
 
 namespace vellum {
@@ -106,12 +107,6 @@ std::vector<certificate_report::SignerChain> Chains(const crypto::SignedData& si
     chains.push_back(std::move(chain));
   }
   return chains;
-}
-
-std::string TrimSpaces(std::string_view s) {
-  std::size_t first = s.find_first_not_of(' ');
-  if (first == std::string::npos) return {};
-  return std::string(s.substr(first, s.find_last_not_of(' ') - first + 1));
 }
 
 // Optional flags and codes a verifying caller may leave out: an omitted flag counts as False

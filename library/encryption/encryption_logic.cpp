@@ -3,13 +3,12 @@
 #include <new>
 
 #include "library/crypto/encrypted_data.h"
-#include "library/crypto/ossl.h"
 #include "library/platform/error.h"
+#include "library/platform/secret.h"
+#include "library/platform/text.h"
 
 namespace vellum {
 namespace {
-
-constexpr char kCrLf[] = "\r\n";
 
 // Stage codes: which input check refused the call.
 constexpr int kStageNoText = 1;
@@ -60,11 +59,9 @@ Error Caught() {
 
 // The password's key material: the UTF-8 of its text, so `openssl cms -pwri_password` with
 // the same text opens what we write. The copy is wiped when it goes.
-struct Password {
-  explicit Password(const Bytes& utf16le) : utf8(Utf16leToUtf8(utf16le)) {}
-  ~Password() { OPENSSL_cleanse(utf8.data(), utf8.size()); }
-  std::string utf8;
-};
+platform::SecretText KeyMaterial(const Bytes& utf16le) {
+  return platform::SecretText(Utf16leToUtf8(utf16le));
+}
 
 }  // namespace
 
@@ -82,7 +79,7 @@ bool EncryptMessage(const Bytes& sTobeEncrypted, const Bytes& sHidden, Bytes& sE
     }
     crypto::EncryptedData data;
     data.SetContent(sTobeEncrypted);
-    data.SetSecret(Password(sHidden).utf8, crypto::kSecretPassword);
+    data.SetSecret(KeyMaterial(sHidden).get(), crypto::kSecretPassword);
     data.SetAlgorithm(CipherCode(EncryptionAlgorithm));
     sEncryptedMessage = Utf8ToUtf16le(data.Encrypt(0));
     if (sEncryptedMessage.empty()) sResultMessage = kNoMessageEncrypted;
@@ -115,7 +112,7 @@ bool DecryptMessage(const Bytes& sHidden, const Bytes& sEncryptedMessage, Bytes&
       throw Error::Runtime(rt::kInvalidCall);
     }
     crypto::EncryptedData data;
-    data.SetSecret(Password(sHidden).utf8, crypto::kSecretPassword);  // as given, not trimmed
+    data.SetSecret(KeyMaterial(sHidden).get(), crypto::kSecretPassword);  // as given, not trimmed
     bSecretSet = true;
     data.SetAlgorithm(CipherCode(EncryptionAlgorithm));
     data.Decrypt(Utf16leToUtf8(sEncryptedMessage));

@@ -108,20 +108,8 @@ Bytes ReadSmallFile(const std::string& path, std::size_t limit) {
 
 namespace {
 
-std::string RandomSuffix() {
-  static thread_local std::mt19937_64 engine{std::random_device{}()};
-  static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  std::string s;
-  for (int i = 0; i < 10; ++i) s += kAlphabet[engine() % (sizeof kAlphabet - 1)];
-  return s;
-}
-
 // Short whatever the target's name: a name of up to NAME_MAX bytes must stay writable.
-std::string TemporaryName() {
-  std::string name = ".vellum-";  // appended, not "literal" + std::string (GCC 12 -Wrestrict)
-  name += RandomSuffix();
-  return name;
-}
+constexpr std::string_view kTemporaryPrefix = "vellum";
 
 // A failure to open the target's folder, in terms of the folder: a missing folder is "Path not
 // found" for the folder itself, not a fault of the file name.
@@ -175,16 +163,8 @@ void AtomicFileWriter::CreateTemporary(mode_t mode) {
     return;
   }
   if (!NoUnnamedFiles(errno)) throw FileError(errno, path_);
-  for (int attempt = 0; attempt < 16 && !fd_; ++attempt) {
-    std::string candidate = TemporaryName();
-    fd_ = FileDescriptor(::openat(folder_.get(), candidate.c_str(),
-                                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
-    if (fd_)
-      temp_name_ = std::move(candidate);
-    else if (errno != EEXIST)
-      throw FileError(errno, path_);
-  }
-  if (!fd_) throw FileError(EEXIST, path_);
+  fd_ = CreateTemporaryFile(folder_.get(), kTemporaryPrefix, mode, temp_name_);
+  if (!fd_) throw FileError(errno, path_);
 }
 
 // Gives an unnamed file a (hidden, short) name in the folder, so it can be renamed over the
@@ -192,7 +172,7 @@ void AtomicFileWriter::CreateTemporary(mode_t mode) {
 void AtomicFileWriter::NameTemporary() {
   const std::string self = "/proc/self/fd/" + std::to_string(fd_.get());
   for (int attempt = 0; attempt < 16; ++attempt) {
-    std::string candidate = TemporaryName();
+    std::string candidate = TemporaryName(kTemporaryPrefix);
     int rc = ::linkat(AT_FDCWD, self.c_str(), folder_.get(), candidate.c_str(), AT_SYMLINK_FOLLOW);
     if (rc != 0 && errno != EEXIST) {
       const int err = errno;
@@ -237,6 +217,35 @@ void WriteFileAtomic(const std::string& path, std::string_view data, Privacy pri
 
 void WritePrivateFileAtomic(const std::string& path, std::string_view data) {
   WriteFileAtomic(path, data, Privacy::kPrivate);
+}
+
+std::string TemporaryName(std::string_view prefix) {
+  static thread_local std::mt19937_64 engine{std::random_device{}()};
+  static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::string name(1, '.');  // appended, not "literal" + std::string (GCC 12 -Wrestrict)
+  name.append(prefix).append(1, '-');
+  for (int i = 0; i < 10; ++i) name += kAlphabet[engine() % (sizeof kAlphabet - 1)];
+  return name;
+}
+
+FileDescriptor CreateTemporaryFile(int folder, std::string_view prefix, mode_t mode,
+                                   std::string& name) {
+  FileDescriptor fd;
+  for (int attempt = 0; attempt < 16 && !fd; ++attempt) {
+    name = TemporaryName(prefix);
+    fd = FileDescriptor(
+        ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+    if (!fd && errno != EEXIST) break;
+  }
+  if (!fd) name.clear();
+  return fd;
+}
+
+std::string ExtensionName(std::string_view path) {
+  const std::size_t sep = path.rfind(kSeparator);
+  const std::string_view last = sep == std::string_view::npos ? path : path.substr(sep + 1);
+  const std::size_t dot = last.rfind('.');
+  return dot == std::string_view::npos ? std::string() : std::string(last.substr(dot + 1));
 }
 
 std::string TempFolder() {

@@ -62,6 +62,14 @@ void WritePrivateFileAtomic(const std::string& path, std::string_view data);
 // The system temporary folder ($TMPDIR, else /tmp), without a trailing separator.
 std::string TempFolder();
 
+// The text after the last "." of the last path component; empty when it has none.
+std::string ExtensionName(std::string_view path);
+
+// A fresh hidden name for a temporary file or folder: "." + prefix + "-" and ten random
+// lower-case letters and digits. Unique, not secret: the caller creates it exclusively and
+// draws again when the name is taken.
+std::string TemporaryName(std::string_view prefix);
+
 // An owned file descriptor; closes on destruction.
 class FileDescriptor {
  public:
@@ -86,6 +94,12 @@ class FileDescriptor {
  private:
   int fd_ = -1;
 };
+
+// A new empty file under a fresh TemporaryName(prefix) in the opened `folder`, created
+// exclusively with `mode` (less the umask) and never through a link; `name` receives its name.
+// An invalid descriptor, with errno saying why, when none could be created.
+FileDescriptor CreateTemporaryFile(int folder, std::string_view prefix, mode_t mode,
+                                   std::string& name);
 
 // A file written in pieces and put in place as WriteFileAtomic puts it in one go: the bytes go
 // to a temporary file in the target's folder, and Commit flushes it and renames it over the

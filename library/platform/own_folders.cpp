@@ -8,10 +8,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <random>
 #include <vector>
 
 #include "library/platform/error.h"
+#include "library/platform/files.h"
 
 namespace vellum::platform {
 namespace {
@@ -47,14 +47,6 @@ void EmptyFolder(int fd, const std::string& path) {
       throw FileError(errno, path + "/" + name);
     }
   }
-}
-
-std::string RandomTag() {
-  static thread_local std::mt19937_64 engine{std::random_device{}()};
-  static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  std::string s;
-  for (int i = 0; i < 10; ++i) s += kAlphabet[engine() % (sizeof kAlphabet - 1)];
-  return s;
 }
 
 std::string ParentOf(const std::string& path, std::string& name) {
@@ -118,7 +110,7 @@ bool RemoveOwnFolder(const std::string& path) {
 
 std::string MakeOwnFolder(int parent, const std::string& prefix) {
   for (int attempt = 0; attempt < 16; ++attempt) {
-    std::string name = "." + prefix + "-" + RandomTag();
+    std::string name = TemporaryName(prefix);
     if (::mkdirat(parent, name.c_str(), 0700) != 0) {
       if (errno == EEXIST) continue;
       throw FileError(errno, name);

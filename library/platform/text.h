@@ -13,11 +13,17 @@
 
 namespace vellum {
 
+// The line break of every message the system writes.
+inline constexpr char kCrLf[] = "\r\n";
+
 using Bytes = std::string;  // raw bytes; std::string for cheap slicing and SSO
 
 Bytes Utf8ToUtf16le(std::string_view utf8);
 // Odd trailing bytes and unpaired surrogates become U+FFFD.
 std::string Utf16leToUtf8(std::string_view utf16le);
+
+// Appends the UTF-8 form of a code point (at most U+10FFFF).
+void AppendUtf8(std::string& out, char32_t code_point);
 
 std::u16string Utf8ToUtf16(std::string_view utf8);
 std::string Utf16ToUtf8(std::u16string_view utf16);
@@ -31,5 +37,15 @@ void AnsiToUtf16leInto(std::string_view ansi, char* out);
 std::string Utf16leToAnsi(std::string_view utf16le);
 std::string AnsiToUtf8(std::string_view ansi);
 std::string Utf8ToAnsi(std::string_view utf8);
+
+// The small text rules of the system's names and messages.
+// Removes leading and trailing blanks (U+0020 only: tabs and line breaks stay).
+std::string TrimSpaces(std::string_view text);
+// Every occurrence of `from`, left to right, not overlapping, case counting; an empty `from`
+// replaces nothing.
+std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to);
+// Appends "*" to a UTF-16 text until it is `length` code units long (the padding of the
+// credentials of the verification desk); a text that long or longer stays as it is.
+void PadWithStars(std::u16string& text, std::size_t length);
 
 }  // namespace vellum

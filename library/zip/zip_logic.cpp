@@ -13,21 +13,13 @@
 #include "library/platform/error.h"
 #include "library/platform/files.h"
 #include "library/platform/hooks.h"
+#include "library/platform/text.h"
 
 namespace vellum {
 namespace {
 
 constexpr char kSep = platform::kSeparator;
 constexpr const char* kUnZip = ZipLogic::kUnZip;
-
-// The text after the last "." of the last path component; empty when it has none.
-std::string ExtensionName(const std::string& path) {
-  std::size_t slash = path.rfind(kSep);
-  std::size_t start = slash == std::string::npos ? 0 : slash + 1;
-  std::size_t dot = path.rfind('.');
-  if (dot == std::string::npos || dot < start) return {};
-  return path.substr(dot + 1);
-}
 
 std::string FileName(const std::string& path) {
   std::size_t slash = path.rfind(kSep);
@@ -36,23 +28,6 @@ std::string FileName(const std::string& path) {
 
 std::string BeforeFirstDot(const std::string& name) {
   return name.substr(0, name.find('.'));
-}
-
-// Every occurrence, left to right, not overlapping, case counting.
-std::string ReplaceAll(const std::string& text, const std::string& from, const std::string& to) {
-  if (from.empty()) return text;
-  std::string out;
-  std::size_t pos = 0;
-  for (std::size_t hit; (hit = text.find(from, pos)) != std::string::npos; pos = hit + from.size())
-    out.append(text, pos, hit - pos).append(to);
-  out.append(text, pos);
-  return out;
-}
-
-std::string TrimSpaces(const std::string& text) {
-  std::size_t first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
 // The UnZip folder beside `archive_name`: its parent folder (the text up to its last
@@ -107,7 +82,7 @@ archive::Result ExtractIntoUnZip(int parent, const std::string& parent_path,
 // extension replaces the archive's. The last match in listing order wins, and with no match
 // the name keeps a bare "." where the extension was.
 std::string ExtractedFileName(const std::string& folder, const std::string& archive_name) {
-  std::string extension = ExtensionName(archive_name);
+  std::string extension = platform::ExtensionName(archive_name);
   std::string name = FileName(archive_name);
   std::string prefix = BeforeFirstDot(name);
   std::string found;
@@ -115,7 +90,7 @@ std::string ExtractedFileName(const std::string& folder, const std::string& arch
     if (!entry.is_regular_file()) continue;
     std::string candidate = platform::PathToUtf8(entry.path().filename());
     if (candidate == platform::kOwnFolderMark) continue;
-    if (BeforeFirstDot(candidate) == prefix) found = ExtensionName(candidate);
+    if (BeforeFirstDot(candidate) == prefix) found = platform::ExtensionName(candidate);
   }
   return folder + kSep + TrimSpaces(ReplaceAll(name, "." + extension, "." + found));
 }

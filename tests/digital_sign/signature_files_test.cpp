@@ -72,17 +72,6 @@ TEST(SignatureNames, SuffixDefaultsAndWriteBack) {
   }
 }
 
-TEST(SignatureNames, ExtensionOfTheLastComponentOnly) {
-  const std::vector<std::pair<std::string, std::string>> cases = {
-      {"/data/report_ContentSignature.txt", "txt"},
-      {"/a.txt/b_sig", ""},
-      {"/a/b.TXT", "TXT"},
-      {"/a/b.", ""},
-      {"b.x.y", "y"},
-  };
-  for (const auto& [path, ext] : cases) EXPECT_EQ(ExtensionName(path), ext) << path;
-}
-
 // Every occurrence of "." + ext, exact case, then outer spaces trimmed.
 TEST(SignatureNames, CompressedName) {
   const std::vector<std::pair<std::string, std::string>> cases = {
