@@ -53,25 +53,17 @@ int ChooseOnTerminal(std::istream& in, std::ostream& out, const char* title, con
   }
 }
 
-HostHooks::~HostHooks() {
-  if (set_ != nullptr) set_(nullptr);
-}
-
 bool HostHooks::Install() {
   com::HRESULT hr = com::S_OK;
-  auto set = reinterpret_cast<VellumSetHostHooksFn>(
-      com::ServerSymbol(CLSID_DigitalSign, "VellumSetHostHooks", &hr));
   VellumHostHooks hooks{};
-  hooks.struct_size = sizeof hooks;
   hooks.context = this;
   hooks.message_box = &HostHooks::MessageBox;
   hooks.choose_certificate = &HostHooks::Choose;
   hooks.ask_pin = &HostHooks::AskPin;
-  if (set == nullptr || set(&hooks) != 0) {
+  if (!installation_.Install(CLSID_DigitalSign, hooks, &hr)) {
     ctx_.err << "vellum: the registered library takes no host hooks (" << HexHr(hr) << ")\n";
     return false;
   }
-  set_ = set;
   return true;
 }
 

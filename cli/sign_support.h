@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "cli/context.h"
+#include "library/com/client.h"
 #include "vellum/host.h"
 
 namespace vellum::cli {
@@ -45,7 +46,6 @@ class HostHooks {
   explicit HostHooks(Context& ctx, PinEntry* pin = nullptr) : ctx_(ctx), pin_(pin) {}
   HostHooks(const HostHooks&) = delete;
   HostHooks& operator=(const HostHooks&) = delete;
-  ~HostHooks();
 
   // False (with a message on the command's standard error) when the library's entry point
   // cannot be found.
@@ -67,8 +67,8 @@ class HostHooks {
 
   Context& ctx_;
   PinEntry* pin_;
-  VellumSetHostHooksFn set_ = nullptr;
   std::optional<Chosen> chosen_;
+  com::HostHookInstallation installation_;
 };
 
 }  // namespace vellum::cli

@@ -179,26 +179,15 @@ std::unique_ptr<DigitalSignApi> ComDigitalSignFactory::Create() {
     const com::HRESULT code = com::Failed(hr) ? hr : com::E_NOINTERFACE;
     throw Error::Component(code, Utf8(CreationFailureText(code)));
   }
-  if (set_hooks_ == nullptr) InstallHooks();
+  if (!hooks_.installed()) {
+    // A library without the entry point still verifies; its messages then go to standard
+    // error. The hook's context is this factory's box service, which dies with it.
+    VellumHostHooks hooks{};
+    hooks.context = &ui_;
+    hooks.message_box = &ShowLibraryMessage;
+    hooks_.Install(CLSID_DigitalSign, hooks);
+  }
   return std::make_unique<ComDigitalSign>(std::move(object));
-}
-
-void ComDigitalSignFactory::InstallHooks() {
-  com::HRESULT hr = com::S_OK;
-  auto set_hooks = reinterpret_cast<VellumSetHostHooksFn>(
-      com::ServerSymbol(CLSID_DigitalSign, "VellumSetHostHooks", &hr));
-  // A library without the entry point still verifies; its messages then go to standard error.
-  if (set_hooks == nullptr) return;
-  VellumHostHooks hooks{};
-  hooks.struct_size = sizeof(VellumHostHooks);
-  hooks.context = &ui_;
-  hooks.message_box = &ShowLibraryMessage;
-  if (set_hooks(&hooks) == 0) set_hooks_ = set_hooks;
-}
-
-ComDigitalSignFactory::~ComDigitalSignFactory() {
-  // The hook's context is this factory's box service, which dies with it.
-  if (set_hooks_ != nullptr) set_hooks_(nullptr);
 }
 
 }  // namespace vellum::desk

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 
+#include "library/com/client.h"
 #include "vellum/host.h"
 
 namespace vellum::desk {
@@ -60,16 +61,12 @@ class ComDigitalSignFactory {
   explicit ComDigitalSignFactory(DeskUi& ui) : ui_(ui) {}
   ComDigitalSignFactory(const ComDigitalSignFactory&) = delete;
   ComDigitalSignFactory& operator=(const ComDigitalSignFactory&) = delete;
-  ~ComDigitalSignFactory();
 
   std::unique_ptr<DigitalSignApi> Create();
 
  private:
-  void InstallHooks();
-
   DeskUi& ui_;
-  // Kept from the installation: the module stays loaded while the process runs.
-  VellumSetHostHooksFn set_hooks_ = nullptr;
+  com::HostHookInstallation hooks_;
 };
 
 // The description the desk shows when DigitalSign cannot be created.

@@ -30,8 +30,7 @@ com::HRESULT VellumClientCreateObject(const com::CLSID* clsid, const com::IID* i
 int VellumClientSetHostHooks(const VellumHostHooks* hooks) {
   try {
     com::HRESULT hr = com::S_OK;
-    auto set = reinterpret_cast<VellumSetHostHooksFn>(
-        com::ServerSymbol(vellum::CLSID_DigitalSign, "VellumSetHostHooks", &hr));
+    VellumSetHostHooksFn set = com::HostHookEntry(vellum::CLSID_DigitalSign, &hr);
     return set == nullptr ? -1 : set(hooks);
   } catch (...) {
     return -1;

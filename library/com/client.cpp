@@ -109,4 +109,22 @@ void CoFreeUnusedLibraries() {
   }
 }
 
+VellumSetHostHooksFn HostHookEntry(const CLSID& clsid, HRESULT* hr) {
+  return reinterpret_cast<VellumSetHostHooksFn>(ServerSymbol(clsid, "VellumSetHostHooks", hr));
+}
+
+HostHookInstallation::~HostHookInstallation() {
+  if (set_ != nullptr) set_(nullptr);
+}
+
+bool HostHookInstallation::Install(const CLSID& clsid, VellumHostHooks hooks, HRESULT* hr) {
+  HRESULT found = S_OK;
+  VellumSetHostHooksFn set = HostHookEntry(clsid, &found);
+  if (hr != nullptr) *hr = found;
+  hooks.struct_size = sizeof hooks;
+  if (set == nullptr || set(&hooks) != 0) return false;
+  set_ = set;
+  return true;
+}
+
 }  // namespace vellum::com

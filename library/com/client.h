@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "vellum/host.h"
 #include "vellum/types.h"
 
 namespace vellum::com {
@@ -24,6 +25,29 @@ void CoFreeUnusedLibraries();
 std::string ServerPathOf(const CLSID& clsid, HRESULT* hr);
 // A symbol of the server registered for `clsid`, loading the module when needed.
 void* ServerSymbol(const CLSID& clsid, const char* name, HRESULT* hr);
+
+// The VellumSetHostHooks entry of the server registered for `clsid`; null when it has none
+// (`hr` then says why).
+VellumSetHostHooksFn HostHookEntry(const CLSID& clsid, HRESULT* hr);
+
+// A client's hooks installed in the server registered for `clsid` (its VellumSetHostHooks
+// entry), and removed again when this object goes: the hooks point into the client, which
+// must outlive them.
+class HostHookInstallation {
+ public:
+  HostHookInstallation() = default;
+  HostHookInstallation(const HostHookInstallation&) = delete;
+  HostHookInstallation& operator=(const HostHookInstallation&) = delete;
+  ~HostHookInstallation();
+
+  // False when the server has no entry point (`hr` then says why, when given) or refuses the
+  // hooks. `hooks.struct_size` is filled in here.
+  bool Install(const CLSID& clsid, VellumHostHooks hooks, HRESULT* hr = nullptr);
+  bool installed() const { return set_ != nullptr; }
+
+ private:
+  VellumSetHostHooksFn set_ = nullptr;
+};
 
 // Owns one interface reference.
 template <class T>
