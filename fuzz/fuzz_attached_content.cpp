@@ -27,17 +27,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if ((data[0] & 0x80) != 0) hash = {};
 
   using vellum::signature_files::ContentFault;
-  const vellum::signature_files::CarriedContent carried =
-      vellum::signature_files::TakeAttachedContent(rest, hash, binary);
+  const vellum::signature_files::CarriedContentView carried =
+      vellum::signature_files::TakeAttachedContentView(rest, hash, binary);
   if (carried.fault != ContentFault::kNone) {
     Check(carried.data.empty() && carried.name.empty());
     return 0;
   }
   Check(vellum::signature_files::IsPlainCarriedName(carried.name));
   Check(rest.substr(0, hash.size()) == hash);
-  // The data part is a prefix of what followed the hash (less at most the reader's zero byte).
+  // The data part is the start of what followed the hash (less at most the reader's zero byte),
+  // viewed where it lies.
   std::string_view after_hash = rest.substr(hash.size());
   Check(carried.data.size() <= after_hash.size());
+  Check(carried.data.empty() || carried.data.data() == after_hash.data());
   Check(after_hash.substr(0, carried.data.size()) == carried.data);
   return 0;
 }

@@ -176,8 +176,8 @@ std::vector<PlannedEntry> Extraction::Plan() {
     std::optional<std::uint32_t> crc;
     if (st.valid & ZIP_STAT_CRC) crc = st.crc;
     std::uint16_t method = encrypted ? st.encryption_method : std::uint16_t{ZIP_EM_NONE};
-    // Refused here, not left to zip_fopen: libzip 1.7 leaks the entry's source when it meets
-    // an encryption method it cannot decode (found by fuzz_archive).
+    // An encryption method libzip cannot decode is refused here, not left to zip_fopen:
+    // libzip 1.7 leaks the entry's source when it meets one.
     if (encrypted && !zip_encryption_method_supported(method, 0))
       throw Failed{kUnsupported, PrintableName(name)};
     if (!is_folder && !encrypted && !password_->empty() && !unencrypted)

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <limits>
 #include <new>
 #include <optional>
@@ -285,13 +284,6 @@ HRESULT SafeArrayGetElement(SAFEARRAY* array, const std::int32_t* index, void* o
   return VariantCopy(target, &items[offset]);
 }
 
-HRESULT SafeArrayPutElement(SAFEARRAY* array, const std::int32_t* index, const void* value) {
-  std::size_t offset = 0;
-  if (!ValidIndex(array, index, offset) || value == nullptr) return MakeHr(0x8002000B);
-  auto* items = static_cast<VARIANT*>(array->pvData);
-  return VariantCopy(&items[offset], static_cast<const VARIANT*>(value));
-}
-
 HRESULT SafeArrayCopy(SAFEARRAY* src, SAFEARRAY** dst) {
   if (dst == nullptr) return E_INVALIDARG;
   *dst = nullptr;
@@ -326,24 +318,6 @@ std::string FormatGeneralDate(DATE date) {
   return platform::FormatDate(
       {y, static_cast<int>(m), static_cast<int>(d), s / 3600, s / 60 % 60, s % 60},
       platform::DateForm::kGeneral);
-}
-
-DATE DateFromTime(std::int64_t unix_seconds) {
-  std::time_t t = static_cast<std::time_t>(unix_seconds);
-  std::tm local{};
-  localtime_r(&t, &local);
-  // Days of the local calendar date since 1970, then shifted to the 1899 epoch.
-  std::int64_t y = local.tm_year + 1900;
-  unsigned m = static_cast<unsigned>(local.tm_mon + 1);
-  unsigned d = static_cast<unsigned>(local.tm_mday);
-  y -= m <= 2;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const auto yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  std::int64_t days = era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-  double fraction = (local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec) / 86400.0;
-  return static_cast<double>(days + kDaysFrom1899To1970) + fraction;
 }
 
 Bytes ToTextBytes(const VARIANT& v) {

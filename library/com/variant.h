@@ -36,7 +36,6 @@ HRESULT SafeArrayDestroy(SAFEARRAY* array);
 HRESULT SafeArrayGetLBound(SAFEARRAY* array, std::uint32_t dim, std::int32_t* bound);
 HRESULT SafeArrayGetUBound(SAFEARRAY* array, std::uint32_t dim, std::int32_t* bound);
 HRESULT SafeArrayGetElement(SAFEARRAY* array, const std::int32_t* index, void* out);
-HRESULT SafeArrayPutElement(SAFEARRAY* array, const std::int32_t* index, const void* value);
 HRESULT SafeArrayCopy(SAFEARRAY* src, SAFEARRAY** dst);
 
 // The value a variant stands for, with by-reference levels followed (a shallow view: it owns
@@ -52,9 +51,8 @@ std::int32_t ToLong(const VARIANT& v);
 bool EqualsText(const VARIANT& v, std::string_view utf8);
 bool EqualsBool(const VARIANT& v, bool value);
 
-// The general date form of a DATE value, and the DATE of a calendar time in local time.
+// The general date form of a DATE value.
 std::string FormatGeneralDate(DATE date);
-DATE DateFromTime(std::int64_t unix_seconds);
 
 // Owns one VARIANT.
 class Variant {

@@ -61,8 +61,9 @@ inline void FreeX509Stack(STACK_OF(X509) * s) {
 }
 using X509StackPtr = std::unique_ptr<STACK_OF(X509), Deleter<FreeX509Stack>>;
 
-// OpenSSL's allocations handed back to us (i2d output, UTF-8 conversions), wiped on release
-// because some of them held key or password material.
+// OpenSSL's allocations handed back to us (i2d output, UTF-8 conversions of names), freed on
+// release. None of them holds key or password material: such material lives in buffers whose
+// holders wipe them (platform/secret.h).
 inline void FreeOpensslBytes(unsigned char* p) {
   OPENSSL_free(p);
 }

@@ -20,10 +20,9 @@ constexpr std::int32_t kKeysetMissing = static_cast<std::int32_t>(0x80090016);
 // Every signature we make uses SHA-256.
 constexpr const char* kSigningDigest = "SHA2-256";
 
-// CMS_verify copies detached content that sits in a memory BIO into a second memory BIO, and
-// OpenSSL 3.0 loses that copy when the message names a digest it cannot fetch (found by
-// fuzz_signed_message). Behind a buffer BIO the content is not a memory BIO to CMS_verify, so
-// it is read in place and nothing is copied or lost.
+// Detached content reaches CMS_verify behind a buffer BIO, so it is read in place and never
+// copied: CMS_verify copies content held in a memory BIO into a second memory BIO, and OpenSSL
+// 3.0 loses that copy when the message names a digest it cannot fetch.
 ossl::BioPtr DetachedContentReader(const Bytes& content) {
   ossl::BioPtr buffer(BIO_new(BIO_f_buffer()));
   if (!buffer) ossl::Fail(hr::kOutOfMemory, "Out of memory.");

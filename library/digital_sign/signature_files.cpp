@@ -95,21 +95,6 @@ std::string LengthDigits(std::size_t length) {
   return digits;
 }
 
-Bytes SignedContent(bool detached, bool encrypt_file, std::string_view credentials_hash,
-                    std::string_view data_part, std::string_view input_file_name) {
-  Bytes content;
-  if (detached) {
-    content.reserve(credentials_hash.size() + data_part.size());
-    content.append(credentials_hash).append(data_part);
-    return content;
-  }
-  Bytes trailer = AttachedTrailer(input_file_name);
-  if (!encrypt_file) content.append(credentials_hash);
-  content.reserve(content.size() + data_part.size() + trailer.size());
-  content.append(data_part).append(trailer);
-  return content;
-}
-
 Bytes AttachedTrailer(std::string_view input_file_name) {
   Bytes name = Utf8ToUtf16le(CarriedName(input_file_name));
   return name + Utf8ToUtf16le(LengthDigits(name.size() / 2));
@@ -169,16 +154,6 @@ CarriedContentView TakeAttachedContentView(std::string_view content,
   if (binary && data.ends_with('\0')) data.remove_suffix(1);
   out.data = data;
   out.name = std::move(name_utf8);
-  return out;
-}
-
-CarriedContent TakeAttachedContent(std::string_view content, std::string_view credentials_hash,
-                                   bool binary) {
-  CarriedContentView view = TakeAttachedContentView(content, credentials_hash, binary);
-  CarriedContent out;
-  out.fault = view.fault;
-  out.data = Bytes(view.data);
-  out.name = std::move(view.name);
   return out;
 }
 

@@ -65,21 +65,15 @@ std::string CarriedName(std::string_view input_file_name);
 // The two-digit length trailer of a name of `length` 16-bit units: "05", "10", "99".
 std::string LengthDigits(std::size_t length);
 
-// The content to sign. `credentials_hash` is empty when there are no credentials.
-// Detached: hash followed by the data part, whatever `encrypt_file` says.
-// Attached: the hash only when `encrypt_file` is false, then data, name, two digits; raises
-// as CarriedName does.
-Bytes SignedContent(bool detached, bool encrypt_file, std::string_view credentials_hash,
-                    std::string_view data_part, std::string_view input_file_name);
-
 // The attached trailer for `input_file_name`: the carried name and its two digits, UTF-16LE.
 // Raises as CarriedName does.
 Bytes AttachedTrailer(std::string_view input_file_name);
 
-// The content as SignedContent lays it out, handed out in pieces so that the data part never
-// has to be held: `prefix` (the credentials hash where it leads, else empty), the data part as
-// `data` reads it, then `trailer` (AttachedTrailer, or empty for detached content). The
-// views must outlive the stream.
+// The content to sign, handed out in pieces so that the data part never has to be held:
+// `prefix` (the credentials hash where it leads, else empty), the data part as `data` reads it,
+// then `trailer` (AttachedTrailer, or empty for detached content). Binary data sits as raw bytes
+// between the UTF-16LE prefix and trailer, odd length or not. The views must outlive the
+// stream.
 class ContentStream {
  public:
   ContentStream(std::string_view prefix, WholeFileReader& data, std::string_view trailer)
@@ -104,28 +98,18 @@ enum class ContentFault {
   kUnsafeName,           // the carried name is not a plain file name
 };
 
-struct CarriedContent {
-  ContentFault fault = ContentFault::kNone;
-  Bytes data;        // the restored file's content, ready for WriteWholeFile
-  std::string name;  // the carried name, UTF-8
-};
-
-// Takes apart content returned by a verified attached message.
+// Takes apart content returned by a verified attached message, without copying it: `data`
+// views `content`.
 //
 // `credentials_hash` is the hash the content must start with (empty when none is expected:
 // no credentials, or the message was decrypted or extracted). With `binary` the data part
 // loses the one trailing zero byte that ReadWholeFile added on the signing side, so the
 // restored file is byte-identical to the signed one; a data part not ending in zero (content
-// signed by a tool that did not add it) is left whole.
-CarriedContent TakeAttachedContent(std::string_view content, std::string_view credentials_hash,
-                                   bool binary);
-
-// TakeAttachedContent without the copy: `data` views `content`, for a content too large to be
-// held twice.
+// signed by a tool that did not add it) is left whole. A fault leaves `data` and `name` empty.
 struct CarriedContentView {
   ContentFault fault = ContentFault::kNone;
-  std::string_view data;
-  std::string name;
+  std::string_view data;  // the restored file's content, ready for WriteWholeFile
+  std::string name;       // the carried name, UTF-8
 };
 CarriedContentView TakeAttachedContentView(std::string_view content,
                                            std::string_view credentials_hash, bool binary);

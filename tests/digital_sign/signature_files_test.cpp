@@ -34,6 +34,18 @@ std::optional<std::int32_t> RaisedNumber(auto f) {
   return std::nullopt;
 }
 
+// The content to sign as the signing side streams it: `prefix`, the file as the signing side
+// reads it, and for attached content the trailer.
+Bytes Streamed(std::string_view prefix, const std::string& file, bool binary, bool attached) {
+  WholeFileReader reader(file, binary, false);
+  const Bytes trailer = attached ? AttachedTrailer(file) : Bytes();
+  ContentStream stream(prefix, reader, trailer);
+  Bytes out;
+  char buffer[4096];
+  for (std::size_t n; (n = stream.Read(buffer, sizeof buffer)) > 0;) out.append(buffer, n);
+  return out;
+}
+
 // ---- Names on the signing side -----------------------------------------------------------
 
 // The last "." of the whole path counts, also one in a folder name.
@@ -88,43 +100,43 @@ TEST(SignatureNames, CompressedName) {
 
 // ---- Content handed to the signing component ---------------------------------------------
 
-TEST(SignedContent, LengthDigitsAreAlwaysTwo) {
+TEST(ContentLayout, LengthDigitsAreAlwaysTwo) {
   const std::vector<std::pair<std::size_t, std::string>> cases = {
       {0, "00"}, {5, "05"}, {9, "09"}, {10, "10"}, {42, "42"}, {99, "99"}};
   for (const auto& [n, digits] : cases) EXPECT_EQ(LengthDigits(n), digits) << n;
 }
 
-TEST(SignedContent, LayoutPerMode) {
+TEST(ContentLayout, PrefixDataTrailer) {
+  ScratchFolder dir;
+  PutFile(dir / "a.txt", "text");  // ANSI on disk, UTF-16LE once read as text
   const Bytes hash = U("0A1B");
-  const Bytes data = U("text");
   struct Case {
     std::string reason;
-    bool detached;
-    bool encrypt;
-    Bytes hash;
+    Bytes prefix;
+    bool attached;
     Bytes content;
   };
   const std::vector<Case> cases = {
-      {"attached, no credentials", false, false, "", U("texta.txt05")},
-      {"attached, hash in front", false, false, hash, U("0A1Btexta.txt05")},
-      {"attached and encrypted: no hash", false, true, hash, U("texta.txt05")},
-      {"detached: hash whatever encrypt says", true, true, hash, U("0A1Btext")},
-      {"detached, hash", true, false, hash, U("0A1Btext")},
-      {"detached, no credentials", true, false, "", U("text")},
+      {"attached, no credentials", "", true, U("texta.txt05")},
+      {"attached, hash in front", hash, true, U("0A1Btexta.txt05")},
+      {"detached, hash", hash, false, U("0A1Btext")},
+      {"detached, no credentials", "", false, U("text")},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(SignedContent(c.detached, c.encrypt, c.hash, data, "/data/a.txt"), c.content)
-        << c.reason;
+    EXPECT_EQ(Streamed(c.prefix, dir / "a.txt", false, c.attached), c.content) << c.reason;
 }
 
-// Binary data sits as raw bytes between the UTF-16LE hash and trailer, odd length or not.
-TEST(SignedContent, BinaryDataIsPlacedUnpadded) {
-  EXPECT_EQ(SignedContent(false, false, U("H"), "\x01\x02\x00"s, "/d/report.pdf"),
+// Binary data sits as raw bytes between the UTF-16LE hash and trailer, odd length or not (the
+// reader's zero byte included).
+TEST(ContentLayout, BinaryDataIsPlacedUnpadded) {
+  ScratchFolder dir;
+  PutFile(dir / "report.pdf", "\x01\x02"s);
+  EXPECT_EQ(Streamed(U("H"), dir / "report.pdf", true, true),
             "H\0\x01\x02\x00"s + U("report.pdf10"));
 }
 
 // Names the trailer cannot carry, or the reader would refuse, are refused before signing.
-TEST(SignedContent, AttachedRefusesNamesItCannotCarry) {
+TEST(ContentLayout, TrailerRefusesNamesItCannotCarry) {
   const std::string n99(99, 'n');
   struct Case {
     std::string reason;
@@ -143,13 +155,11 @@ TEST(SignedContent, AttachedRefusesNamesItCannotCarry) {
       {"surrogate pair counts two units", "/d/\U0001F600" + std::string(98, 'n'), true},
   };
   for (const Case& c : cases) {
-    auto number = RaisedNumber([&] { SignedContent(false, false, "", "", c.input); });
+    auto number = RaisedNumber([&] { AttachedTrailer(c.input); });
     EXPECT_EQ(number, c.refused ? std::optional<std::int32_t>(rt::kInvalidCall) : std::nullopt)
         << c.reason;
-    // Detached signing needs no name at all.
-    EXPECT_EQ(RaisedNumber([&] { SignedContent(true, false, "", "", c.input); }), std::nullopt)
-        << c.reason;
   }
+  EXPECT_EQ(AttachedTrailer("/d/a.txt"), U("a.txt05"));
 }
 
 // ---- Round trips: sign-side layout, reader, restored file --------------------------------
@@ -176,9 +186,8 @@ TEST(AttachedContent, RoundTripRestoresTheFileExactly) {
           SCOPED_TRACE(reason + " / " + name + (binary ? " / binary" : " / text") +
                        (hash.empty() ? "" : " / hash"));
           PutFile(dir / name, bytes);
-          Bytes content = SignedContent(false, false, hash,
-                                        ReadWholeFile(dir / name, binary, false), dir / name);
-          CarriedContent carried = TakeAttachedContent(content, hash, binary);
+          const Bytes content = Streamed(hash, dir / name, binary, true);
+          CarriedContentView carried = TakeAttachedContentView(content, hash, binary);
           ASSERT_EQ(carried.fault, ContentFault::kNone);
           EXPECT_EQ(carried.name, name);
           std::string restored =
@@ -219,7 +228,7 @@ TEST(AttachedContent, HostileTrailersAreRefused) {
       {"fullwidth digits", U("a.txt\uFF10\uFF15"), ContentFault::kMalformedTrailer},
   };
   for (const Case& c : cases) {
-    CarriedContent carried = TakeAttachedContent(c.content, "", false);
+    CarriedContentView carried = TakeAttachedContentView(c.content, "", false);
     EXPECT_EQ(carried.fault, c.fault) << c.reason;
     if (c.fault != ContentFault::kNone) {
       EXPECT_TRUE(carried.data.empty()) << c.reason;
@@ -252,14 +261,14 @@ TEST(AttachedContent, HostileNamesAreRefused) {
   };
   for (const Case& c : cases) {
     Bytes content = U("payload") + c.name + U(LengthDigits(c.name.size() / 2));
-    CarriedContent carried = TakeAttachedContent(content, "", false);
+    CarriedContentView carried = TakeAttachedContentView(content, "", false);
     EXPECT_EQ(carried.fault, ContentFault::kUnsafeName) << c.reason;
     EXPECT_TRUE(carried.data.empty()) << c.reason;
   }
   // Dots inside a name are ordinary.
   for (std::string plain : {"a..b", "..x", "...", ".profile", "a\\b"}) {
     Bytes content = U("p") + U(plain) + U(LengthDigits(plain.size()));
-    EXPECT_EQ(TakeAttachedContent(content, "", false).fault, ContentFault::kNone) << plain;
+    EXPECT_EQ(TakeAttachedContentView(content, "", false).fault, ContentFault::kNone) << plain;
   }
 }
 
@@ -281,7 +290,7 @@ TEST(AttachedContent, CredentialsPrefix) {
       {"hash alone is no trailer", hash, ContentFault::kMalformedTrailer},
   };
   for (const Case& c : cases) {
-    CarriedContent carried = TakeAttachedContent(c.content, hash, false);
+    CarriedContentView carried = TakeAttachedContentView(c.content, hash, false);
     EXPECT_EQ(carried.fault, c.fault) << c.reason;
     if (c.fault == ContentFault::kNone) {
       EXPECT_EQ(carried.data, U("data"));
@@ -289,7 +298,8 @@ TEST(AttachedContent, CredentialsPrefix) {
     }
   }
   // Without an expected hash the prefix is simply part of the data.
-  EXPECT_EQ(TakeAttachedContent(U("ABCDEF12dataa.txt05"), "", false).data, U("ABCDEF12data"));
+  const Bytes unchecked = U("ABCDEF12dataa.txt05");
+  EXPECT_EQ(TakeAttachedContentView(unchecked, "", false).data, U("ABCDEF12data"));
 }
 
 // Only binary content loses the reader's zero byte, and only when it is there.
@@ -308,7 +318,8 @@ TEST(AttachedContent, ReadersZeroByteIsDroppedOnlyInBinaryMode) {
       {"text keeps a final U+0000", U("ab") + "\0\0"s, false, U("ab") + "\0\0"s},
   };
   for (const Case& c : cases) {
-    CarriedContent carried = TakeAttachedContent(c.data + U("a.bin05"), "", c.binary);
+    const Bytes content = c.data + U("a.bin05");
+    CarriedContentView carried = TakeAttachedContentView(content, "", c.binary);
     ASSERT_EQ(carried.fault, ContentFault::kNone) << c.reason;
     EXPECT_EQ(carried.data, c.restored) << c.reason;
   }
