@@ -100,6 +100,22 @@ struct StagedFile {
   bool renamed = false;
 };
 
+// One entry's bytes as they come out of the archive. WinZip AES entries are decrypted here in
+// bulk (see WinZipAesReader); the rest by libzip, also empty ones, which libzip answers without
+// reading their stored bytes.
+struct EntryBytes {
+  std::optional<WinZipAesReader> aes;
+  ZipEntryReader libzip;
+
+  std::int64_t Read(char* buffer, std::size_t size) {
+    return aes ? aes->Read(buffer, size) : zip_fread(libzip.get(), buffer, size);
+  }
+  int error() { return aes ? aes->error() : zip_error_code_zip(zip_file_get_error(libzip.get())); }
+  // The CRC and the AES authentication code are checked at the very end, by the last read or
+  // by the close.
+  int Finish() { return aes ? aes->Finish() : libzip.Close(); }
+};
+
 // One extraction run. Everything it creates is recorded, and unless Commit finished the
 // destructor takes it away again: renamed files, temporary files, folders it made.
 class Extraction {
@@ -118,6 +134,11 @@ class Extraction {
   void MakeRoot();
   int FolderFor(const std::vector<std::string>& components, std::size_t count);
   void StageFile(const PlannedEntry& entry);
+  void OpenEntry(const PlannedEntry& entry, const std::string& relative, EntryBytes& bytes);
+  // Copies the entry's bytes into `out`, holding the entry to its declared size and the run to
+  // its bound; a failure to read is left in `failure`. Returns the bytes written.
+  std::uint64_t CopyEntry(const PlannedEntry& entry, const std::string& relative, EntryBytes& bytes,
+                          int out, int& failure);
   void Commit();
   void Rollback();
 
@@ -239,46 +260,34 @@ int Extraction::FolderFor(const std::vector<std::string>& components, std::size_
   return raw;
 }
 
-void Extraction::StageFile(const PlannedEntry& entry) {
-  const std::vector<std::string>& parts = entry.components;
-  std::string relative = Join(parts, parts.size());
-  int folder = FolderFor(parts, parts.size() - 1);
-
+void Extraction::OpenEntry(const PlannedEntry& entry, const std::string& relative,
+                           EntryBytes& bytes) {
   // libzip takes an empty password as an invalid argument; without one it answers an
   // encrypted entry with "no password", which is the mismatch the caller should hear of.
   const char* password = password_->empty() ? nullptr : password_->c_str();
-  // WinZip AES entries are decrypted here in bulk (see WinZipAesReader); the rest by libzip,
-  // also empty ones, which libzip answers without reading their stored bytes.
-  std::optional<WinZipAesReader> aes;
-  ZipEntryReader reader;
   if (entry.encrypted && password != nullptr && entry.declared_size.value_or(0) > 0 &&
       entry.stored_size &&
       WinZipAesReader::Handles(entry.encryption_method, entry.compression_method)) {
-    aes.emplace(za_.get(), entry.index, entry.encryption_method, entry.compression_method,
-                entry.crc.value_or(0), *entry.stored_size, password);
-    if (int err = aes->Start(); err != ZIP_ER_OK)
+    bytes.aes.emplace(za_.get(), entry.index, entry.encryption_method, entry.compression_method,
+                      entry.crc.value_or(0), *entry.stored_size, password);
+    if (int err = bytes.aes->Start(); err != ZIP_ER_OK)
       throw Failed{EntryFailureCode(err, true), PrintableName(relative)};
-  } else {
-    reader = ZipEntryReader(zip_fopen_index_encrypted(za_.get(), entry.index, 0, password));
-    if (!reader)
-      throw Failed{EntryFailureCode(zip_error_code_zip(zip_get_error(za_.get())), entry.encrypted),
-                   PrintableName(relative)};
+    return;
   }
+  bytes.libzip = ZipEntryReader(zip_fopen_index_encrypted(za_.get(), entry.index, 0, password));
+  if (!bytes.libzip)
+    throw Failed{EntryFailureCode(zip_error_code_zip(zip_get_error(za_.get())), entry.encrypted),
+                 PrintableName(relative)};
+}
 
-  StagedFile staged{folder, {}, parts.back(), relative};
-  FileDescriptor out =
-      platform::CreateTemporaryFile(folder, "vellum-extract", 0666, staged.temp_name);
-  if (!out) throw Failed{kFolderNotWritten, relative + ": " + strerror(errno)};
-  staged_.push_back(staged);
-
+std::uint64_t Extraction::CopyEntry(const PlannedEntry& entry, const std::string& relative,
+                                    EntryBytes& bytes, int out, int& failure) {
   char buffer[1 << 16];
   std::uint64_t written = 0;
-  int failure = ZIP_ER_OK;
   for (;;) {
-    const std::int64_t n =
-        aes ? aes->Read(buffer, sizeof buffer) : zip_fread(reader.get(), buffer, sizeof buffer);
+    const std::int64_t n = bytes.Read(buffer, sizeof buffer);
     if (n < 0) {
-      failure = aes ? aes->error() : zip_error_code_zip(zip_file_get_error(reader.get()));
+      failure = bytes.error();
       break;
     }
     if (n == 0) break;
@@ -289,15 +298,31 @@ void Extraction::StageFile(const PlannedEntry& entry) {
       throw Failed{EntryFailureCode(ZIP_ER_INCONS, entry.encrypted), PrintableName(relative)};
     produced_ += static_cast<std::uint64_t>(n);
     if (produced_ > bound_) throw Failed{kTooLarge, archive_path_};
-    if (int err = platform::WriteAll(out.get(), {buffer, static_cast<std::size_t>(n)}); err != 0)
+    if (int err = platform::WriteAll(out, {buffer, static_cast<std::size_t>(n)}); err != 0)
       throw Failed{kFolderNotWritten, relative + ": " + strerror(err)};
   }
-  // The CRC and the AES authentication code are checked at the very end, by the last read or
-  // by the close.
-  int closed = aes ? aes->Finish() : reader.Close();
-  if (failure == ZIP_ER_OK) failure = closed;
+  return written;
+}
+
+void Extraction::StageFile(const PlannedEntry& entry) {
+  const std::vector<std::string>& parts = entry.components;
+  std::string relative = Join(parts, parts.size());
+  int folder = FolderFor(parts, parts.size() - 1);
+  EntryBytes bytes;
+  OpenEntry(entry, relative, bytes);
+
+  StagedFile staged{folder, {}, parts.back(), relative};
+  FileDescriptor out =
+      platform::CreateTemporaryFile(folder, "vellum-extract", 0666, staged.temp_name);
+  if (!out) throw Failed{kFolderNotWritten, relative + ": " + strerror(errno)};
+  staged_.push_back(staged);
+
+  int failure = ZIP_ER_OK;
+  const std::uint64_t written = CopyEntry(entry, relative, bytes, out.get(), failure);
+  const int finished = bytes.Finish();
+  if (failure == ZIP_ER_OK) failure = finished;
   // An entry that authenticates but comes out shorter than it says is not the entry written.
-  if (aes && failure == ZIP_ER_OK && entry.declared_size && written != *entry.declared_size)
+  if (bytes.aes && failure == ZIP_ER_OK && entry.declared_size && written != *entry.declared_size)
     failure = ZIP_ER_INCONS;
   if (failure != ZIP_ER_OK)
     throw Failed{EntryFailureCode(failure, entry.encrypted), PrintableName(relative)};

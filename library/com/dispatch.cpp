@@ -69,6 +69,60 @@ HRESULT ToDispError(const Error& e) {
   return DISP_E_TYPEMISMATCH;
 }
 
+// A variant parameter: the default its table names when omitted, the caller's own variant for
+// a by-reference variant, else a copy (written back after the call when the caller passed a
+// typed reference to a by-reference parameter).
+void PrepareVariant(const ParamInfo& p, VARIANT* src, bool omitted, InvokeArgs::Slot& slot) {
+  if (omitted && p.omitted == Omitted::kEmptyText) {
+    slot.local = Variant::Text("");
+  } else if (omitted && p.omitted == Omitted::kZero) {
+    slot.local = Variant::Long(0);
+  } else if (omitted) {
+    slot.local = Variant::Missing();
+  } else if (p.kind == ArgKind::kVariantRef && src->vt == (VT_BYREF | VT_VARIANT)) {
+    slot.ref = src->pvarVal;
+  } else {
+    VariantCopyInd(slot.local.get(), src);
+    if ((src->vt & VT_BYREF) != 0) slot.write_back = src;
+  }
+  if (slot.ref == nullptr) slot.ref = slot.local.get();
+  if (p.kind == ArgKind::kVariantValue) slot.write_back = nullptr;
+}
+
+// A text parameter: empty when omitted, the caller's own text for a by-reference text (also
+// one inside a by-reference variant), else a converted copy.
+void PrepareText(const ParamInfo& p, VARIANT* src, bool omitted, InvokeArgs::Slot& slot) {
+  if (omitted) {
+    slot.text = Bstr("");
+  } else if (p.kind == ArgKind::kBstrRef && src->vt == (VT_BYREF | VT_BSTR)) {
+    slot.text_ref = src->pbstrVal;
+  } else if (p.kind == ArgKind::kBstrRef && src->vt == (VT_BYREF | VT_VARIANT) &&
+             src->pvarVal != nullptr && src->pvarVal->vt == VT_BSTR) {
+    slot.text_ref = &src->pvarVal->bstrVal;
+  } else {
+    slot.text = Bstr::FromBytes(ToTextBytes(*src));
+    if (p.kind == ArgKind::kBstrRef && (src->vt & VT_BYREF) != 0) slot.write_back = src;
+  }
+  if (slot.text_ref == nullptr) slot.text_ref = slot.text.Address();
+}
+
+// Converts one argument for the vtable call; raises Error when it cannot be converted.
+void PrepareSlot(const ParamInfo& p, VARIANT* src, bool omitted, InvokeArgs::Slot& slot) {
+  switch (p.kind) {
+    case ArgKind::kVariantValue:
+    case ArgKind::kVariantRef:
+      PrepareVariant(p, src, omitted, slot);
+      return;
+    case ArgKind::kBstrRef:
+    case ArgKind::kBstrValue:
+      PrepareText(p, src, omitted, slot);
+      return;
+    case ArgKind::kLong:
+      slot.number = omitted ? 0 : ToLong(*src);
+      return;
+  }
+}
+
 }  // namespace
 
 HRESULT PrepareArgs(const std::vector<ParamInfo>& params, const DISPPARAMS* dp, InvokeArgs& args,
@@ -80,50 +134,13 @@ HRESULT PrepareArgs(const std::vector<ParamInfo>& params, const DISPPARAMS* dp, 
   args.slots_.resize(params.size());
   for (std::size_t i = 0; i < params.size(); ++i) {
     const ParamInfo& p = params[i];
-    auto& slot = args.slots_[i];
     VARIANT* src = FindArg(dp, i);
     if (src == nullptr && p.omitted == Omitted::kRequired) return DISP_E_PARAMNOTOPTIONAL;
     // A "missing" value handed to a required parameter is an ordinary value: converting it
     // fails as a type mismatch, and a variant parameter receives it as it is.
     bool omitted = src == nullptr || (p.omitted != Omitted::kRequired && IsMissing(*src));
     try {
-      switch (p.kind) {
-        case ArgKind::kVariantValue:
-        case ArgKind::kVariantRef:
-          if (omitted && p.omitted == Omitted::kEmptyText) {
-            slot.local = Variant::Text("");
-          } else if (omitted && p.omitted == Omitted::kZero) {
-            slot.local = Variant::Long(0);
-          } else if (omitted) {
-            slot.local = Variant::Missing();
-          } else if (p.kind == ArgKind::kVariantRef && src->vt == (VT_BYREF | VT_VARIANT)) {
-            slot.ref = src->pvarVal;
-          } else {
-            VariantCopyInd(slot.local.get(), src);
-            if ((src->vt & VT_BYREF) != 0) slot.write_back = src;
-          }
-          if (slot.ref == nullptr) slot.ref = slot.local.get();
-          if (p.kind == ArgKind::kVariantValue) slot.write_back = nullptr;
-          break;
-        case ArgKind::kBstrRef:
-        case ArgKind::kBstrValue:
-          if (omitted) {
-            slot.text = Bstr("");
-          } else if (p.kind == ArgKind::kBstrRef && src->vt == (VT_BYREF | VT_BSTR)) {
-            slot.text_ref = src->pbstrVal;
-          } else if (p.kind == ArgKind::kBstrRef && src->vt == (VT_BYREF | VT_VARIANT) &&
-                     src->pvarVal != nullptr && src->pvarVal->vt == VT_BSTR) {
-            slot.text_ref = &src->pvarVal->bstrVal;
-          } else {
-            slot.text = Bstr::FromBytes(ToTextBytes(*src));
-            if (p.kind == ArgKind::kBstrRef && (src->vt & VT_BYREF) != 0) slot.write_back = src;
-          }
-          if (slot.text_ref == nullptr) slot.text_ref = slot.text.Address();
-          break;
-        case ArgKind::kLong:
-          slot.number = omitted ? 0 : ToLong(*src);
-          break;
-      }
+      PrepareSlot(p, src, omitted, args.slots_[i]);
     } catch (const Error& e) {
       if (arg_err != nullptr) *arg_err = static_cast<std::uint32_t>(i);
       return ToDispError(e);

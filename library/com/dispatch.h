@@ -37,10 +37,7 @@ class InvokeArgs {
   BSTR* BstrRef(std::size_t i) { return slots_[i].text_ref; }
   std::int32_t Long(std::size_t i) const { return slots_[i].number; }
 
- private:
-  friend HRESULT PrepareArgs(const std::vector<ParamInfo>&, const DISPPARAMS*, InvokeArgs&,
-                             std::uint32_t*);
-  friend void WriteBack(InvokeArgs&);
+  // One argument in the form the method takes it.
   struct Slot {
     Variant local;
     Bstr text;
@@ -49,6 +46,11 @@ class InvokeArgs {
     std::int32_t number = 0;
     VARIANT* write_back = nullptr;  // a typed by-reference argument to update after the call
   };
+
+ private:
+  friend HRESULT PrepareArgs(const std::vector<ParamInfo>&, const DISPPARAMS*, InvokeArgs&,
+                             std::uint32_t*);
+  friend void WriteBack(InvokeArgs&);
   std::vector<Slot> slots_;
 };
 

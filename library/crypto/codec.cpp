@@ -13,7 +13,7 @@ namespace {
 
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
-int Sextet(unsigned char c) {
+constexpr int Sextet(unsigned char c) {
   if (c >= 'A' && c <= 'Z') return c - 'A';
   if (c >= 'a' && c <= 'z') return c - 'a' + 26;
   if (c >= '0' && c <= '9') return c - '0' + 52;
@@ -244,19 +244,24 @@ void MessageDecoder::Write(std::string_view piece) {
     WriteBase64(piece);
 }
 
+namespace {
+
+// The sextet of every byte value, -1 for a byte that is no Base64 symbol: the common case, a
+// symbol in the middle of the text, runs through this table.
+constexpr std::array<signed char, 256> kSextets = [] {
+  std::array<signed char, 256> table{};
+  for (int c = 0; c < 256; ++c)
+    table[static_cast<std::size_t>(c)] =
+        static_cast<signed char>(Sextet(static_cast<unsigned char>(c)));
+  return table;
+}();
+
+}  // namespace
+
 // DecodeBase64's rules, one piece at a time, with zero bytes allowed at the very end (a binary
-// read of a Base64 file adds one).
+// read of a Base64 file adds one). Output goes into room made beforehand.
 void MessageDecoder::WriteBase64(std::string_view text) {
   if (bad_) return;
-  // The common case, a symbol in the middle of the text, runs through a table into room made
-  // beforehand; everything else takes the rules below.
-  static const std::array<signed char, 256> kSextets = [] {
-    std::array<signed char, 256> table{};
-    for (int c = 0; c < 256; ++c)
-      table[static_cast<std::size_t>(c)] =
-          static_cast<signed char>(Sextet(static_cast<unsigned char>(c)));
-    return table;
-  }();
   const std::size_t kept = out_.size();
   out_.resize(kept + text.size() / 4 * 3 + 3);
   char* out = out_.data() + kept;
@@ -276,37 +281,38 @@ void MessageDecoder::WriteBase64(std::string_view text) {
         continue;
       }
     }
-    const unsigned char c = *p++;
-    const int fast = kSextets[c];
-    if (fast >= 0 && padding_ == 0 && !zeros_) {
-      ++symbols_;
-      accumulator_ = (accumulator_ << 6) | static_cast<std::uint32_t>(fast);
-      bits_ += 6;
-      if (bits_ >= 8) {
-        bits_ -= 8;
-        *out++ = static_cast<char>((accumulator_ >> bits_) & 0xFF);
-      }
-      continue;
-    }
-    if (c == '\0') {
-      zeros_ = true;
-      continue;
-    }
-    if (zeros_) {
+    if (!TakeByte(*p++, out)) {
       bad_ = true;
       break;
     }
-    if (IsBlank(c)) continue;
-    if (c == '=') {
-      ++padding_;
-      ++symbols_;
-      continue;
-    }
-    // A symbol after padding, or any other character.
-    bad_ = true;
-    break;
   }
   out_.resize(static_cast<std::size_t>(out - out_.data()));
+}
+
+bool MessageDecoder::TakeByte(unsigned char c, char*& out) {
+  const int sextet = kSextets[c];
+  if (sextet >= 0 && padding_ == 0 && !zeros_) {
+    ++symbols_;
+    accumulator_ = (accumulator_ << 6) | static_cast<std::uint32_t>(sextet);
+    bits_ += 6;
+    if (bits_ >= 8) {
+      bits_ -= 8;
+      *out++ = static_cast<char>((accumulator_ >> bits_) & 0xFF);
+    }
+    return true;
+  }
+  if (c == '\0') {
+    zeros_ = true;
+    return true;
+  }
+  if (zeros_) return false;
+  if (IsBlank(c)) return true;
+  if (c == '=') {
+    ++padding_;
+    ++symbols_;
+    return true;
+  }
+  return false;  // a symbol after padding, or any other character
 }
 
 namespace {

@@ -53,6 +53,9 @@ class MessageDecoder {
  private:
   enum class Form { kUnknown, kGathered, kBase64 };
   void WriteBase64(std::string_view text);
+  // One byte outside a run of whole groups: a symbol, a blank, padding or a trailing zero byte.
+  // False when it breaks the rules.
+  bool TakeByte(unsigned char c, char*& out);
 
   std::int32_t bad_form_hresult_;
   std::uint64_t expected_size_;
