@@ -11,6 +11,7 @@
 #include <openssl/cms.h>
 #include <openssl/evp.h>
 #include <openssl/pkcs12.h>
+#include <openssl/ts.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
 
@@ -54,12 +55,26 @@ using Asn1TimePtr = std::unique_ptr<ASN1_TIME, Deleter<ASN1_TIME_free>>;
 using Asn1IntegerPtr = std::unique_ptr<ASN1_INTEGER, Deleter<ASN1_INTEGER_free>>;
 using BignumPtr = std::unique_ptr<BIGNUM, Deleter<BN_free>>;
 using Pbkdf2ParamPtr = std::unique_ptr<PBKDF2PARAM, Deleter<PBKDF2PARAM_free>>;
+using X509AttributePtr = std::unique_ptr<X509_ATTRIBUTE, Deleter<X509_ATTRIBUTE_free>>;
+using Asn1EnumeratedPtr = std::unique_ptr<ASN1_ENUMERATED, Deleter<ASN1_ENUMERATED_free>>;
+using Pkcs7Ptr = std::unique_ptr<PKCS7, Deleter<PKCS7_free>>;
+// RFC 3161 time-stamping: the request, the answer, the token's content and the imprint.
+using TsReqPtr = std::unique_ptr<TS_REQ, Deleter<TS_REQ_free>>;
+using TsRespPtr = std::unique_ptr<TS_RESP, Deleter<TS_RESP_free>>;
+using TsTstInfoPtr = std::unique_ptr<TS_TST_INFO, Deleter<TS_TST_INFO_free>>;
+using TsMsgImprintPtr = std::unique_ptr<TS_MSG_IMPRINT, Deleter<TS_MSG_IMPRINT_free>>;
+using X509AlgorPtr = std::unique_ptr<X509_ALGOR, Deleter<X509_ALGOR_free>>;
 
 // Stacks own their elements too.
 inline void FreeX509Stack(STACK_OF(X509) * s) {
   sk_X509_pop_free(s, X509_free);
 }
 using X509StackPtr = std::unique_ptr<STACK_OF(X509), Deleter<FreeX509Stack>>;
+// A stack that only borrows its certificates (PKCS7_get0_signers hands one back).
+inline void FreeX509StackShell(STACK_OF(X509) * s) {
+  sk_X509_free(s);
+}
+using X509BorrowedStackPtr = std::unique_ptr<STACK_OF(X509), Deleter<FreeX509StackShell>>;
 
 // OpenSSL's allocations handed back to us (i2d output, UTF-8 conversions of names), freed on
 // release. None of them holds key or password material: such material lives in buffers whose

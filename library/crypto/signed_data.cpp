@@ -417,6 +417,24 @@ ossl::CmsPtr StartSignature(const Signer& signer, unsigned int flags) {
 
 }  // namespace
 
+Bytes TimestampMessage(std::string_view message, int encoding, const TimestampAuthority& authority,
+                       int& added) {
+  if (encoding != kEncodeBase64 && encoding != kEncodeBinary)
+    throw Error::Component(hr::kInvalidArg, "The encoding is not valid.");
+  ossl::EnsureProviders();
+  Bytes der = DecodeMessage(message, hr::kNotSignedMessage);
+  const auto* p = reinterpret_cast<const unsigned char*>(der.data());
+  ossl::CmsPtr cms(d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(der.size())));
+  if (!cms) ossl::Fail(hr::kNotSignedMessage, "The data is not a signed message.");
+  if (OBJ_obj2nid(CMS_get0_type(cms.get())) != NID_pkcs7_signed ||
+      sk_CMS_SignerInfo_num(CMS_get0_SignerInfos(cms.get())) <= 0)
+    throw Error::Component(hr::kBadMessageType, "The message is not a signed message.");
+  der.clear();
+  added = AddTimestamps(cms.get(), authority, true);
+  der = ToDer(cms.get());
+  return encoding == kEncodeBase64 ? EncodeBase64Lines(der) : der;
+}
+
 void Signer::AddAuthenticatedAttribute(const Attribute& attribute) {
   if (attribute.name != kAttributeSigningTime)
     throw Error::Component(hr::kInvalidArg, "Only the signing time attribute is supported.");
@@ -432,6 +450,7 @@ Bytes SignedData::Sign(const Signer& signer, bool detached, int encoding) {
   ossl::BioPtr data = ossl::MemoryReader(content_);
   if (CMS_final(cms.get(), data.get(), nullptr, flags) != 1)
     ossl::Fail(hr::kFail, "The content could not be signed.");
+  if (signer.timestamp_authority()) AddTimestamps(cms.get(), *signer.timestamp_authority());
   Bytes der = ToDer(cms.get());
   return encoding == kEncodeBase64 ? EncodeBase64Lines(der) : der;
 }
@@ -518,7 +537,8 @@ void SignedData::CheckMessage(const Bytes& message, bool detached, BIO* content,
     CMS_SignerInfo_get0_algs(si, nullptr, &signer_cert, nullptr, nullptr);
     Certificate cert = Certificate::FromShared(signer_cert);
     signers_.emplace_back(cert, BuildChain(cert, carried),
-                          SignerFacts{DigestNid(si), ClaimedSigningTime(si), carried});
+                          SignerFacts{DigestNid(si), ClaimedSigningTime(si), carried,
+                                      SignatureValue(si), TimestampTokenOf(si)});
   }
   ERR_clear_error();
 }
@@ -538,6 +558,8 @@ StreamSignature SignedData::SignStream(const Signer& signer, const ContentReader
   (void)BIO_flush(chain.get());
   if (CMS_dataFinal(cms.get(), chain.get()) != 1)
     ossl::Fail(hr::kFail, "The content could not be signed.");
+  // Before the message takes its final form: the attached layout is laid out from this one.
+  if (signer.timestamp_authority()) AddTimestamps(cms.get(), *signer.timestamp_authority());
   return StreamSignature(std::move(cms), length);
 }
 

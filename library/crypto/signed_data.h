@@ -12,6 +12,7 @@
 #include "library/crypto/certificate.h"
 #include "library/crypto/codec.h"
 #include "library/crypto/ossl.h"
+#include "library/crypto/timestamp.h"
 
 namespace vellum::crypto {
 
@@ -32,10 +33,19 @@ class Signer {
   // Raises hr::kInvalidArg for an attribute name other than the signing time.
   void AddAuthenticatedAttribute(const Attribute& attribute);
   const std::vector<Attribute>& AuthenticatedAttributes() const { return attributes_; }
+  // When set, every signature made for this signer gets a timestamp from the authority before
+  // the message is handed out; a failure of the authority fails the signing.
+  void SetTimestampAuthority(std::optional<TimestampAuthority> authority) {
+    timestamp_authority_ = std::move(authority);
+  }
+  const std::optional<TimestampAuthority>& timestamp_authority() const {
+    return timestamp_authority_;
+  }
 
  private:
   std::optional<Certificate> certificate_;
   std::vector<Attribute> attributes_;
+  std::optional<TimestampAuthority> timestamp_authority_;
 };
 
 // What a signer info says about its signature besides the certificate: the digest it names
@@ -46,6 +56,10 @@ struct SignerFacts {
   // The certificates the message carries, shared by all its signers: the intermediates a
   // trust evaluation may use (never anchors).
   std::vector<Certificate> carried;
+  // The signer's signature value and the RFC 3161 token over it the signer info carries, if
+  // any (unchecked: the trust evaluation checks it).
+  Bytes signature_value;
+  std::optional<Bytes> timestamp_token;
 };
 
 // One signer of a verified message.
@@ -90,6 +104,14 @@ class StreamSignature {
   ossl::CmsPtr cms_;  // detached form
   std::uint64_t content_length_;
 };
+
+// Adds a timestamp from `authority` to each signer of a signed message (detached or attached,
+// in any form DecodeMessage reads) that has none, and gives the message back in `encoding`.
+// `added` gets how many were added; with none added the message is given back re-encoded all
+// the same. Raises hr::kNotSignedMessage or hr::kBadMessageType for what is no signed message,
+// and as RequestTimestamp does.
+Bytes TimestampMessage(std::string_view message, int encoding, const TimestampAuthority& authority,
+                       int& added);
 
 class SignedData {
  public:

@@ -118,8 +118,41 @@ bool SignerUsageAllowed(X509* cert) {
   return key_usage_ok && (extended & (XKU_SMIME | XKU_ANYEKU)) != 0;
 }
 
+// RFC 5280 section 5.3.1 reasons after which no signature of the key counts, whenever made.
+bool CompromisedKey(X509_REVOKED* entry) {
+  ossl::Asn1EnumeratedPtr reason(static_cast<ASN1_ENUMERATED*>(
+      X509_REVOKED_get_ext_d2i(entry, NID_crl_reason, nullptr, nullptr)));
+  if (!reason) return false;
+  const long code = ASN1_ENUMERATED_get(reason.get());
+  return code == CRL_REASON_KEY_COMPROMISE || code == CRL_REASON_CA_COMPROMISE;
+}
+
+// True when the current certificate's revocation, in the CRL being checked, came after the
+// time the chain is judged at (a timestamp's): the signature was made before it.
+bool RevokedAfterCheckTime(X509_STORE_CTX* ctx) {
+  X509_CRL* crl = X509_STORE_CTX_get0_current_crl(ctx);
+  X509* cert = X509_STORE_CTX_get_current_cert(ctx);
+  X509_REVOKED* entry = nullptr;
+  if (crl == nullptr || cert == nullptr || X509_CRL_get0_by_cert(crl, &entry, cert) != 1 ||
+      entry == nullptr || CompromisedKey(entry))
+    return false;
+  std::time_t revoked = 0;
+  try {
+    revoked = TimeFromAsn1(X509_REVOKED_get0_revocationDate(entry));
+    // An invalidity date before the revocation moves it earlier (RFC 5280 section 5.3.2).
+    ossl::Asn1TimePtr invalid(static_cast<ASN1_TIME*>(
+        X509_REVOKED_get_ext_d2i(entry, NID_invalidity_date, nullptr, nullptr)));
+    if (invalid) revoked = std::min(revoked, TimeFromAsn1(invalid.get()));
+  } catch (const Error&) {
+    return false;
+  }
+  ERR_clear_error();
+  return revoked > X509_VERIFY_PARAM_get_time(X509_STORE_CTX_get0_param(ctx));
+}
+
 // Errors that end no chain: a certificate whose issuer published no CRL here is not revoked,
-// and a CRL past its next update still lists what it revoked.
+// and a CRL past its next update still lists what it revoked. A chain judged at a timestamp
+// (the context's app data is set) passes a revocation that came after it.
 int VerifyCallback(int ok, X509_STORE_CTX* ctx) {
   if (ok == 1) return 1;
   switch (X509_STORE_CTX_get_error(ctx)) {
@@ -127,11 +160,26 @@ int VerifyCallback(int ok, X509_STORE_CTX* ctx) {
     case X509_V_ERR_CRL_HAS_EXPIRED:
     case X509_V_ERR_CRL_NOT_YET_VALID:
       return 1;
+    case X509_V_ERR_CERT_REVOKED:
+      return X509_STORE_CTX_get_app_data(ctx) != nullptr && RevokedAfterCheckTime(ctx) ? 1 : 0;
     case X509_V_ERR_INVALID_PURPOSE:
       return X509_STORE_CTX_get_error_depth(ctx) == 0 &&
                      SignerUsageAllowed(X509_STORE_CTX_get_current_cert(ctx))
                  ? 1
                  : 0;
+    default:
+      return 0;
+  }
+}
+
+// An authority's chain: missing CRLs and late CRLs end nothing, as for signers.
+int TimestampVerifyCallback(int ok, X509_STORE_CTX* ctx) {
+  if (ok == 1) return 1;
+  switch (X509_STORE_CTX_get_error(ctx)) {
+    case X509_V_ERR_UNABLE_TO_GET_CRL:
+    case X509_V_ERR_CRL_HAS_EXPIRED:
+    case X509_V_ERR_CRL_NOT_YET_VALID:
+      return 1;
     default:
       return 0;
   }
@@ -308,48 +356,61 @@ std::string KeyDescription(EVP_PKEY* key) {
 TrustEvaluator::TrustEvaluator(const TrustSources& sources) {
   ossl::EnsureProviders();
   store_.reset(X509_STORE_new());
-  if (!store_) ossl::Fail(hr::kOutOfMemory, "Out of memory.");
+  timestamp_store_.reset(X509_STORE_new());
+  if (!store_ || !timestamp_store_) ossl::Fail(hr::kOutOfMemory, "Out of memory.");
   std::vector<Certificate> anchors = StoreCertificates(kRootStore);
   for (const auto& path : sources.anchors) {
     auto named = CertificatesAt(path);
     anchors.insert(anchors.end(), named.begin(), named.end());
   }
-  for (const auto& anchor : anchors) (void)X509_STORE_add_cert(store_.get(), anchor.x509());
-  // The system's folder is looked up by hashed name as chains need it; a system without one
-  // simply has no anchors there.
-  (void)X509_STORE_load_path(store_.get(), kSystemCertificates);
+  for (X509_STORE* store : {store_.get(), timestamp_store_.get()}) {
+    for (const auto& anchor : anchors) (void)X509_STORE_add_cert(store, anchor.x509());
+    // The system's folder is looked up by hashed name as chains need it; a system without one
+    // simply has no anchors there.
+    (void)X509_STORE_load_path(store, kSystemCertificates);
+  }
   ERR_clear_error();
 
   crls_ = StoreCrls(kCaStore);
   for (auto& crl : StoreCrls(kRootStore)) crls_.push_back(std::move(crl));
   for (const auto& path : sources.crls)
     for (auto& crl : CallerCrls(path)) crls_.push_back(std::move(crl));
-  for (const auto& crl : crls_) (void)X509_STORE_add_crl(store_.get(), crl.get());
+  for (const auto& crl : crls_) {
+    (void)X509_STORE_add_crl(store_.get(), crl.get());
+    (void)X509_STORE_add_crl(timestamp_store_.get(), crl.get());
+  }
   ERR_clear_error();
   unsigned long flags = X509_V_FLAG_PARTIAL_CHAIN;
   if (!crls_.empty()) flags |= X509_V_FLAG_CRL_CHECK | X509_V_FLAG_CRL_CHECK_ALL;
   X509_STORE_set_flags(store_.get(), flags);
+  X509_STORE_set_flags(timestamp_store_.get(), flags);
   X509_STORE_set_verify_cb(store_.get(), VerifyCallback);
+  X509_STORE_set_verify_cb(timestamp_store_.get(), TimestampVerifyCallback);
 
   intermediates_ = StoreCertificates(kCaStore);
 }
 
-SignerTrust TrustEvaluator::Evaluate(const MessageSigner& signer, std::time_t now) const {
-  const Certificate& cert = signer.certificate();
-  SignerTrust out;
-  out.subject = cert.SubjectName();
-  out.fingerprint = Sha256Fingerprint(cert);
-  out.signing_time = signer.Facts().signing_time;
-  out.digest = DigestName(signer.Facts().digest_nid);
-  out.key = KeyDescription(X509_get0_pubkey(cert.x509()));
+struct TrustEvaluator::Judgement {
+  Trust trust = Trust::kUntrusted;
+  std::string reason;
+  std::string anchor;
+  std::vector<ChainEntry> chain;
+  bool holds() const { return trust == Trust::kTrusted || trust == Trust::kWeak; }
+};
 
+TrustEvaluator::Judgement TrustEvaluator::Judge(const MessageSigner& signer, std::time_t when,
+                                                bool timestamped) const {
+  const Certificate& cert = signer.certificate();
+  Judgement out;
   ossl::X509StackPtr untrusted = StackOf(signer.Facts().carried, intermediates_);
   ossl::X509StoreCtxPtr ctx(X509_STORE_CTX_new());
   if (!ctx || X509_STORE_CTX_init(ctx.get(), store_.get(), cert.x509(), untrusted.get()) != 1)
     ossl::Fail(hr::kOutOfMemory, "Out of memory.");
   // S/MIME signing, the purpose `openssl cms -verify` checks a signer for.
   X509_STORE_CTX_set_purpose(ctx.get(), X509_PURPOSE_SMIME_SIGN);
-  X509_STORE_CTX_set_time(ctx.get(), 0, now);
+  X509_STORE_CTX_set_time(ctx.get(), 0, when);
+  static int timestamp_mark = 0;
+  if (timestamped) X509_STORE_CTX_set_app_data(ctx.get(), &timestamp_mark);
   const bool verified = X509_verify_cert(ctx.get()) == 1;
 
   STACK_OF(X509)* chain = X509_STORE_CTX_get0_chain(ctx.get());
@@ -370,6 +431,42 @@ SignerTrust TrustEvaluator::Evaluate(const MessageSigner& signer, std::time_t no
     std::tie(out.trust, out.reason) = Failure(ctx.get(), crls_);
   }
   ERR_clear_error();
+  return out;
+}
+
+SignerTrust TrustEvaluator::Evaluate(const MessageSigner& signer, std::time_t now) const {
+  const Certificate& cert = signer.certificate();
+  SignerTrust out;
+  out.subject = cert.SubjectName();
+  out.fingerprint = Sha256Fingerprint(cert);
+  out.signing_time = signer.Facts().signing_time;
+  out.digest = DigestName(signer.Facts().digest_nid);
+  out.key = KeyDescription(X509_get0_pubkey(cert.x509()));
+
+  Judgement judged = Judge(signer, now, false);
+  if (const auto& token = signer.Facts().timestamp_token) {
+    ossl::X509StackPtr helpers = StackOf(signer.Facts().carried, intermediates_);
+    out.timestamp = CheckTimestamp(*token, signer.Facts().signature_value, timestamp_store_.get(),
+                                   helpers.get());
+    // A token from the future is no evidence of the past.
+    if (out.timestamp->trusted && *out.timestamp->time > now) {
+      out.timestamp->trusted = false;
+      out.timestamp->reason = "the token's time is later than now";
+    }
+    if (out.timestamp->trusted && !judged.holds()) {
+      Judgement then = Judge(signer, *out.timestamp->time, true);
+      if (then.holds()) {
+        const std::string weakness = Weakness(signer);
+        then.reason = (weakness.empty() ? std::string() : weakness + ", ") +
+                      "valid at the timestamp, under " + then.anchor;
+        judged = std::move(then);
+      }
+    }
+  }
+  out.trust = judged.trust;
+  out.reason = std::move(judged.reason);
+  out.anchor = std::move(judged.anchor);
+  out.chain = std::move(judged.chain);
   return out;
 }
 

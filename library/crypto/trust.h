@@ -15,6 +15,11 @@
 //   with an extended key usage must allow emailProtection or anyExtendedKeyUsage.
 // - weak: a signature that is otherwise trusted but made over SHA-1, or with an RSA key under
 //   2048 bits or an EC key under 256 bits.
+// - timestamps: a signer's RFC 3161 token is checked (its signature, the imprint over the
+//   signer's signature, the authority's chain to the same anchors at the token's time). When it
+//   holds, the signer's chain is judged at the token's time instead of now: a certificate that
+//   expired, or was revoked, after the token is still good for this signature (unless revoked
+//   for a compromised key). The reason then says "valid at the timestamp".
 // The first failure found decides: untrusted (no chain, a forged or unusable certificate),
 // revoked, expired, not-yet-valid, in the order OpenSSL checks them; weak only when the chain
 // holds.
@@ -27,6 +32,7 @@
 
 #include "library/crypto/ossl.h"
 #include "library/crypto/signed_data.h"
+#include "library/crypto/timestamp.h"
 
 namespace vellum::crypto {
 
@@ -56,7 +62,8 @@ struct SignerTrust {
   Trust trust = Trust::kUntrusted;
   std::string reason;  // one line; for trusted (and weak) chains the anchor's subject leads
   std::string anchor;  // the anchor's subject when the chain reached one
-  std::vector<ChainEntry> chain;  // the signer's certificate first
+  std::vector<ChainEntry> chain;            // the signer's certificate first
+  std::optional<TimestampCheck> timestamp;  // when the signer carries a token
 };
 
 class TrustEvaluator {
@@ -70,7 +77,13 @@ class TrustEvaluator {
   SignerTrust Evaluate(const MessageSigner& signer, std::time_t now) const;
 
  private:
+  struct Judgement;
+  // The signer's chain judged at `when`; with `timestamped`, a revocation after `when` does not
+  // count unless it names a compromised key.
+  Judgement Judge(const MessageSigner& signer, std::time_t when, bool timestamped) const;
+
   ossl::X509StorePtr store_;
+  ossl::X509StorePtr timestamp_store_;      // the same anchors and CRLs, for authorities' chains
   std::vector<Certificate> intermediates_;  // the CA folder
   std::vector<ossl::X509CrlPtr> crls_;      // also in store_; kept for the revocation reason
 };

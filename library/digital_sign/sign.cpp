@@ -9,6 +9,7 @@
 
 #include "library/crypto/signed_data.h"
 #include "library/crypto/store.h"
+#include "library/crypto/timestamp.h"
 #include "library/crypto/token.h"
 #include "library/digital_sign/operations.h"
 #include "library/digital_sign/signature_files.h"
@@ -72,6 +73,9 @@ constexpr struct {
   // A token fails for reasons the user can act on (the PIN, the card, the module): the reason
   // follows the store text.
   const char* token_reason = "\r\nDesc.{desc}";
+  // So does a time-stamping authority that fails (unreachable, slow, refusing): the reason
+  // follows the signing text.
+  const char* timestamp_reason = "\r\nDesc.{desc}";
   // Descriptions of the errors the call raises itself.
   const char* no_signer = "no signing certificate";
   const char* no_selection = "certificate selection cancelled";
@@ -166,6 +170,8 @@ class SignCall {
         FailureText(kFailures, stage_, e, {{"last", last}, {"file", signature_file_}});
     if (stage_ == kStore && e.number() <= 0 && crypto::IsTokenFailure(e.number()))
       text += Fill(kText.token_reason, {{"desc", e.description()}});
+    if (stage_ == kSigning && crypto::IsTimestampFailure(e.number()))
+      text += Fill(kText.timestamp_reason, {{"desc", e.description()}});
     return text;
   }
 
@@ -196,6 +202,9 @@ class SignCall {
         return NoCertificate(kText.selection_cancelled, hr::kCancelled, kText.no_selection);
     }
     signer_.SetCertificate(certs.Item(1));
+    // Every signature is timestamped when an authority is configured; nothing is written when
+    // it fails.
+    signer_.SetTimestampAuthority(crypto::ConfiguredAuthority());
     return true;
   }
 

@@ -20,6 +20,20 @@ std::string ChainJson(const std::vector<crypto::ChainEntry>& chain) {
   return json::Array(links);
 }
 
+// null, or what the signer's timestamp says and whether it holds.
+std::string TimestampJson(const std::optional<crypto::TimestampCheck>& t) {
+  if (!t) return "null";
+  json::ObjectWriter o;
+  if (t->time)
+    o.Text("time", crypto::FormatLocalTime(*t->time)).Number("time_unix", *t->time);
+  else
+    o.Null("time").Null("time_unix");
+  return o.Text("authority", t->authority)
+      .Text("trust", t->trusted ? "trusted" : "untrusted")
+      .Text("reason", t->reason)
+      .Close();
+}
+
 std::string SignerJson(const crypto::SignerTrust& s) {
   json::ObjectWriter o;
   o.Text("subject", s.subject).Text("fingerprint_sha256", s.fingerprint);
@@ -34,7 +48,7 @@ std::string SignerJson(const crypto::SignerTrust& s) {
     o.Null("anchor");
   else
     o.Text("anchor", s.anchor);
-  return o.Raw("chain", ChainJson(s.chain)).Close();
+  return o.Raw("chain", ChainJson(s.chain)).Raw("timestamp", TimestampJson(s.timestamp)).Close();
 }
 
 }  // namespace

@@ -120,7 +120,10 @@ struct _DigitalSign : com::IDispatch {
 //     ("SHA-256"), "key" ("EC 256 bits (P-256)"), "trust" (one of "trusted", "untrusted",
 //     "expired", "not-yet-valid", "revoked", "weak"), "reason" (one line), "anchor" (the
 //     anchor's subject, or null), "chain" ([{"subject", "expires", "expires_unix"}], the
-//     signer's certificate first).
+//     signer's certificate first), "timestamp" (null when the signer carries no RFC 3161
+//     token, else {"time", "time_unix" (null when unreadable), "authority" (the subject of the
+//     certificate that signed the token), "trust" ("trusted" or "untrusted"), "reason"}). With
+//     a trusted timestamp the signer's expiry and revocation are judged at its time.
 struct _DigitalSignTrust : com::IDispatch {
   virtual HRESULT VerifyFileWithTrust(
       VARIANT* sFingerprintFName, VARIANT* bContentAndSignatureInSeparateFiles,
