@@ -21,6 +21,7 @@ int CmdDecrypt(Context& ctx);
 int CmdSign(Context& ctx);
 int CmdVerify(Context& ctx);
 int CmdVerifyNse(Context& ctx);
+int CmdTimestamp(Context& ctx);
 int CmdZip(Context& ctx);
 int CmdUnzip(Context& ctx);
 

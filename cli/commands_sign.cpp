@@ -26,6 +26,7 @@
 #include "library/com/variant.h"
 #include "library/crypto/certificate.h"
 #include "library/crypto/store.h"
+#include "library/crypto/timestamp.h"
 #include "library/platform/dates.h"
 #include "library/platform/error.h"
 #include "library/platform/files.h"
@@ -280,9 +281,40 @@ void WarnWhenOutsideFolder(Context& ctx, const std::string& input) {
           << ", not beside the file\n";
 }
 
+// --tsa URL for one call: the library reads the authority from VELLUM_TSA_URL, which this
+// sets while the call runs and puts back afterwards.
+class AuthorityForOneCall {
+ public:
+  explicit AuthorityForOneCall(const std::optional<std::string>& url) {
+    if (!url) return;
+    set_ = true;
+    if (const char* old = std::getenv(kVariable)) old_ = old;
+    ::setenv(kVariable, url->c_str(), 1);
+  }
+  ~AuthorityForOneCall() {
+    if (!set_) return;
+    if (old_)
+      ::setenv(kVariable, old_->c_str(), 1);
+    else
+      ::unsetenv(kVariable);
+  }
+  AuthorityForOneCall(const AuthorityForOneCall&) = delete;
+  AuthorityForOneCall& operator=(const AuthorityForOneCall&) = delete;
+
+ private:
+  static constexpr const char* kVariable = "VELLUM_TSA_URL";
+  bool set_ = false;
+  std::optional<std::string> old_;
+};
+
 int Sign(Context& ctx) {
   const Options* o = &ctx.options;
   if (!PathsGiven(ctx, 1)) return kUsage;
+  if (auto tsa = o->Value("tsa"); tsa && !crypto::IsWebAddress(*tsa)) {
+    ctx.err << "vellum: --tsa needs an http:// or https:// URL, not '" << EscapeControls(*tsa)
+            << "'\n";
+    return kUsage;
+  }
   std::int32_t hash = 0, encryption = 4;
   if (!NumberOption(ctx, *o, "hash-alg", 0, hash) ||
       !NumberOption(ctx, *o, "enc-alg", 4, encryption))
@@ -322,6 +354,7 @@ int Sign(Context& ctx) {
   Variant result;
   const bool zip = o->Has("zip");
   auto method = zip ? &_DigitalSign::SignZipFile : &_DigitalSign::SignFile;
+  AuthorityForOneCall authority(o->Value("tsa"));
   com::HRESULT hr =
       (sign.get()->*method)(file.value(), detached.get(), binary.get(), store.get(), suffix.get(),
                             message.get(), user.get(), password->get(), encrypt.get(), person.get(),

@@ -38,6 +38,9 @@ const std::vector<CommandEntry>& Commands() {
   static const OptionSpec kAllowWeak = {"allow-weak", nullptr,
                                         "with --require-trust: a weak signer passes"};
   static const OptionSpec kJson = {"json", nullptr, "print one JSON object instead of the text"};
+  static const OptionSpec kTsa = {"tsa", "URL",
+                                  "the RFC 3161 time-stamping authority (http or https); else "
+                                  "$VELLUM_TSA_URL, else the user's setting"};
   static const std::vector<CommandEntry> commands = {
       {"register",
        "[LIBRARY]",
@@ -111,8 +114,14 @@ const std::vector<CommandEntry>& Commands() {
         {"thumbprint", "HEX",
          "sign with the certificate of this SHA-1 or SHA-256 thumbprint (as 'store list' "
          "shows it), without a prompt"},
-        {"json", nullptr, "print one JSON object instead of the library's text"}},
+        {"json", nullptr, "print one JSON object instead of the library's text"},
+        kTsa},
        CmdSign},
+      {"timestamp",
+       "SIGNATURE",
+       "Add a timestamp to each signer of a signature file that has none; the file is replaced",
+       {{"binary", nullptr, "the signature is DER bytes (default: Base64 text)"}, kTsa},
+       CmdTimestamp},
       {"verify",
        "FILE...",
        "Verify signature files, or documents by the detached signatures beside them "

@@ -60,6 +60,11 @@ void PrintSigners(std::ostream& out, const json::Value& report) {
       out << "  Signing time: none claimed by the signer\n";
     else
       out << "  Signing time: " << s["signing_time"].AsText() << " (as claimed by the signer)\n";
+    if (s.Has("timestamp") && !s["timestamp"].IsNull()) {
+      const json::Value& t = s["timestamp"];
+      out << "  Timestamp: " << (t["time"].IsNull() ? "unreadable" : t["time"].AsText()) << " by "
+          << EscapeControls(t["authority"].AsText()) << " (" << t["trust"].AsText() << ")\n";
+    }
     out << "  Digest: " << s["digest"].AsText() << ", key: " << s["key"].AsText() << "\n"
         << "  Trust: " << s["trust"].AsText() << " (" << EscapeControls(s["reason"].AsText())
         << ")\n";

@@ -33,6 +33,7 @@ std::optional<int> ReadTrustOptions(Context& ctx, const Options& o, TrustOptions
 //   Signer 1: <subject>
 //     SHA-256 fingerprint: <AB:CD:…>
 //     Signing time: <DD/MM/YYYY HH:MM:SS> (as claimed by the signer)
+//     Timestamp: <DD/MM/YYYY HH:MM:SS> by <authority> (<trusted|untrusted>)   (with a token)
 //     Digest: <algorithm>, key: <algorithm and size>
 //     Trust: <status> (<reason>)
 void PrintSigners(std::ostream& out, const com::json::Value& report);
