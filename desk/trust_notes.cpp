@@ -27,6 +27,17 @@ QString ExpiryLine(const QString& verdict) {
          verdict.mid(at, end < 0 ? -1 : end - at) + QStringLiteral(").");
 }
 
+// The same line the command prints under a signer.
+QString TimestampLine(const QJsonObject& timestamp) {
+  const QJsonValue time = timestamp.value(QStringLiteral("time"));
+  return QStringLiteral("Timestamp: %1 by %2 (%3)")
+      .arg(time.isString() ? Printable(time.toString()) : QStringLiteral("unreadable"),
+           Printable(timestamp.value(QStringLiteral("authority")).toString()),
+           timestamp.value(QStringLiteral("trust")).toString() == u"trusted"
+               ? QStringLiteral("trusted")
+               : QStringLiteral("untrusted"));
+}
+
 }  // namespace
 
 TrustNotes ReadTrustNotes(const QString& report, const QString& verdict, bool require_trust) {
@@ -36,6 +47,8 @@ TrustNotes ReadTrustNotes(const QString& report, const QString& verdict, bool re
       QJsonDocument::fromJson(report.toUtf8()).object().value(QStringLiteral("signers")).toArray();
   for (qsizetype i = 0; i < signers.size(); ++i) {
     const QJsonObject s = signers[i].toObject();
+    if (const QJsonValue stamp = s.value(QStringLiteral("timestamp")); stamp.isObject())
+      notes.timestamps << TimestampLine(stamp.toObject());
     const QString trust = s.value(QStringLiteral("trust")).toString();
     if (trust == u"trusted") continue;
     const QString line = QStringLiteral("signer %1 (%2) is %3: %4")

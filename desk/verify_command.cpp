@@ -267,6 +267,7 @@ void frmVerify::ClosingReport(VerifyRun& run) {
     RemoveUnzipFolder();
     return;
   }
+  for (const QString& stamp : notes.timestamps) run.sReport += stamp + QLatin1String(kCrLf);
   for (const QString& warning : notes.warnings) run.sReport += warning + QLatin1String(kCrLf);
   BoxContent box = VellumModule::SuccessBox(run.sReport);
   // Content restored from inside the signature lands where the library chose (beside the

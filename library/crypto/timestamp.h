@@ -52,6 +52,9 @@ struct TimestampAuthority {
 // else kDefaultTimeoutSeconds. A registry file that cannot be read counts as no setting.
 std::optional<TimestampAuthority> ConfiguredAuthority();
 
+// True for an http:// or https:// URL (the scheme in any case).
+bool IsWebAddress(std::string_view url);
+
 // Posts a query to the authority and hands back its answer's body. Raises kTimestampBadUrl,
 // kTimestampTimeout, kTimestampUnreachable (no connection, an HTTP status other than 200, a
 // redirect to another scheme) or kTimestampBadAnswer (an answer over kLargestAnswer).

@@ -27,13 +27,6 @@ void EnsureCurl() {
   std::call_once(once, [] { (void)curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-bool HasWebScheme(std::string_view url) {
-  std::string scheme;
-  for (char c : url.substr(0, url.find(':')))
-    scheme += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return url.find("://") == scheme.size() && (scheme == "http" || scheme == "https");
-}
-
 // The body as it arrives; one byte over the bound ends the transfer.
 struct Answer {
   Bytes body;
@@ -58,8 +51,15 @@ std::size_t Collect(char* data, std::size_t size, std::size_t count, void* user)
 
 }  // namespace
 
+bool IsWebAddress(std::string_view url) {
+  std::string scheme;
+  for (char c : url.substr(0, url.find(':')))
+    scheme += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return url.find("://") == scheme.size() && (scheme == "http" || scheme == "https");
+}
+
 Bytes PostTimestampQuery(const TimestampAuthority& authority, std::string_view query) {
-  if (!HasWebScheme(authority.url))
+  if (!IsWebAddress(authority.url))
     throw Error::Component(kTimestampBadUrl, "The time-stamping authority's address \"" +
                                                  authority.url + "\" is no http or https URL.");
   EnsureCurl();

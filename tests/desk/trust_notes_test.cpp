@@ -92,5 +92,39 @@ TEST(TrustNotesTest, WarningsAndFailures) {
   }
 }
 
+// A signer's timestamp is one line of the box, as the command prints it; a signer without one
+// adds none.
+TEST(TrustNotesTest, TimestampLines) {
+  const QString stamped = QStringLiteral(
+      "{\"subject\":\"CN=Ann\",\"trust\":\"trusted\",\"reason\":\"valid at the timestamp, "
+      "under CN=Root\",\"timestamp\":{\"time\":\"07/12/2026 14:03:11\",\"time_unix\":1,"
+      "\"authority\":\"CN=Time\\u001b Stamps\",\"trust\":\"trusted\",\"reason\":\"CN=TSA "
+      "Root\"}}");
+  const QString untrusted = QStringLiteral(
+      "{\"subject\":\"CN=Bo\",\"trust\":\"trusted\",\"reason\":\"CN=Root\",\"timestamp\":"
+      "{\"time\":null,\"time_unix\":null,\"authority\":\"an unknown authority\",\"trust\":"
+      "\"untrusted\",\"reason\":\"the token cannot be read\"}}");
+  struct Case {
+    const char* why;
+    QString report;
+    QStringList timestamps;
+  };
+  const Case cases[] = {
+      {"a trusted timestamp",
+       Report(stamped),
+       {"Timestamp: 07/12/2026 14:03:11 by CN=Time? Stamps (trusted)"}},
+      {"an unreadable one, after a signer without any",
+       Report(Signer("CN=Ann", "trusted", "CN=Root") + "," + untrusted),
+       {"Timestamp: unreadable by an unknown authority (untrusted)"}},
+      {"none", Report(Signer("CN=Ann", "trusted", "CN=Root")), {}},
+  };
+  for (const auto& c : cases) {
+    const TrustNotes notes = ReadTrustNotes(c.report, kValid, true);
+    EXPECT_EQ(notes.timestamps, c.timestamps) << c.why;
+    EXPECT_TRUE(notes.warnings.isEmpty()) << c.why;
+    EXPECT_TRUE(notes.failure.isEmpty()) << c.why;
+  }
+}
+
 }  // namespace
 }  // namespace vellum::desk

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <QPushButton>
+#include <QRegularExpression>
 #include <filesystem>
 
 #include "desk/frm_select.h"
 #include "tests/desk/desk_fakes.h"
 #include "tests/desk/library_fixture.h"
+#include "tests/support/test_tsa.h"
 
 namespace vellum::desk {
 namespace {
@@ -270,6 +272,44 @@ TEST_F(VerifyEndToEndTest, TrustOfTheSignerIsShown) {
   ExpectReport(ui.boxes[0], "File verified. ");
   EXPECT_FALSE(ui.boxes[0].text.contains(QStringLiteral("Warning")))
       << ui.boxes[0].text.toStdString();
+}
+
+// A signature timestamped by an authority the test starts: the "Successful" box carries the
+// timestamp line under the report, trusted once the authority's root is anchored.
+TEST_F(VerifyEndToEndTest, TheTimestampIsShown) {
+  vellum::testing::TempFolder authority_files;
+  vellum::testing::TestTsa tsa(authority_files.path());
+  {
+    vellum::testing::ScopedEnv url("VELLUM_TSA_URL", tsa.Url("ok"));
+    vellum::testing::ScopedEnv no_proxy("no_proxy", "127.0.0.1");
+    ASSERT_FALSE(library
+                     .Sign({.input = library.File("pay.txt"),
+                            .user = Padded("ann", 10),
+                            .password = Padded("pw", 10),
+                            .suffix = "_Signature.txt"})
+                     .empty());
+  }
+  library.AnchorRoot();
+  const QString line = QStringLiteral(
+      "Timestamp: %1 by CN=Vellum Test Time Stamping, O=Vellum "
+      "Test, C=GB (%2)\r\n");
+  const QRegularExpression time(QStringLiteral("\\d\\d/\\d\\d/\\d{4} \\d\\d:\\d\\d:\\d\\d"));
+  for (const bool anchored : {false, true}) {
+    if (anchored)
+      vellum::testing::PutInStore("Root", tsa.root(), vellum::testing::StoreFormat::kPemNoKey);
+    ui.boxes.clear();
+    Fill(library.File("pay.txt"), 1);
+    Verify();
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    ExpectReport(ui.boxes[0], "File verified. ");
+    QString text = ui.boxes[0].text;
+    text.replace(time, QStringLiteral("TIME"));
+    EXPECT_TRUE(
+        text.contains(line.arg(QStringLiteral("TIME"),
+                               anchored ? QStringLiteral("trusted") : QStringLiteral("untrusted"))))
+        << ui.boxes[0].text.toStdString();
+    EXPECT_FALSE(text.contains(QStringLiteral("Warning"))) << text.toStdString();
+  }
 }
 
 TEST(UnregisteredLibraryTest, ReportedNotCrashed) {
