@@ -355,20 +355,43 @@ TEST_F(TimestampTest, AnExpiredSignerWithATrustedTimestampIsTrusted) {
   }
 }
 
-// A revocation before the timestamp stays a revocation; a token from the future is no
+// A trusted timestamp judges revocation at its time: a revocation after it does not count,
+// unless it is for a compromised key; one before it still does. A token from the future is no
 // evidence.
-TEST_F(TimestampTest, RevokedBeforeTheTimestampStaysRevoked) {
+TEST_F(TimestampTest, RevocationIsJudgedAtTheTimestamp) {
   AnchorBoth();
   PutInStore("CA", pki_->intermediate, StoreFormat::kPemNoKey);
-  // The CRL says the signer was revoked an hour ago, before the token.
-  testing::WriteFile(work_.File("signer.crl"),
-                     testing::MakeCrl(pki_->intermediate, {pki_->signer}));
   const Bytes message = Signed(pki_->signer);
-  const SignerTrust answer =
-      Evaluate(message, std::time(nullptr), TrustSources{{}, {work_.File("signer.crl")}});
-  EXPECT_EQ(TrustName(answer.trust), std::string("revoked")) << answer.reason;
-  ASSERT_TRUE(answer.timestamp.has_value());
-  EXPECT_TRUE(answer.timestamp->trusted) << answer.timestamp->reason;
+  const Bytes unstamped = Signed(pki_->signer, nullptr);
+  struct Case {
+    const char* why;
+    std::time_t revoked_offset;
+    int reason;
+    bool stamped;
+    Trust trust;
+    const char* reason_part;
+  };
+  const Case cases[] = {
+      {"revoked an hour before the timestamp", -60 * 60, -1, true, Trust::kRevoked, "is revoked"},
+      {"revoked after it, superseded", 60 * 60, CRL_REASON_SUPERSEDED, true, Trust::kTrusted,
+       "valid at the timestamp"},
+      {"revoked after it, no reason given", 60 * 60, -1, true, Trust::kTrusted,
+       "valid at the timestamp"},
+      {"revoked after it for a compromised key", 60 * 60, CRL_REASON_KEY_COMPROMISE, true,
+       Trust::kRevoked, "is revoked"},
+      {"revoked after signing, no timestamp", 60 * 60, CRL_REASON_SUPERSEDED, false,
+       Trust::kRevoked, "is revoked"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    testing::WriteFile(work_.File("signer.crl"),
+                       testing::MakeCrl(pki_->intermediate, {pki_->signer}, true, 30 * kDay,
+                                        c.revoked_offset, c.reason));
+    const SignerTrust answer = Evaluate(c.stamped ? message : unstamped, std::time(nullptr),
+                                        TrustSources{{}, {work_.File("signer.crl")}});
+    EXPECT_EQ(TrustName(answer.trust), std::string(TrustName(c.trust))) << answer.reason;
+    EXPECT_NE(answer.reason.find(c.reason_part), std::string::npos) << answer.reason;
+  }
 
   const SignerTrust earlier = Evaluate(message, std::time(nullptr) - kDay);
   ASSERT_TRUE(earlier.timestamp.has_value());

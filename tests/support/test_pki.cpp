@@ -164,7 +164,7 @@ TestPki TestPki::Make(const std::string& signer_subject, KeyKind key) {
 }
 
 std::string MakeCrl(const TestCert& issuer, const std::vector<TestCert>& revoked, bool pem,
-                    std::time_t next_update_offset) {
+                    std::time_t next_update_offset, std::time_t revoked_offset, int reason) {
   using CrlPtr = std::unique_ptr<X509_CRL, ossl::Deleter<X509_CRL_free>>;
   using RevokedPtr = std::unique_ptr<X509_REVOKED, ossl::Deleter<X509_REVOKED_free>>;
   CrlPtr crl(X509_CRL_new());
@@ -172,7 +172,7 @@ std::string MakeCrl(const TestCert& issuer, const std::vector<TestCert>& revoked
   const std::time_t now = std::time(nullptr);
   ossl::Asn1TimePtr last(ASN1_TIME_set(nullptr, now - kDay));
   ossl::Asn1TimePtr next(ASN1_TIME_set(nullptr, now + next_update_offset));
-  ossl::Asn1TimePtr when(ASN1_TIME_set(nullptr, now - 60 * 60));
+  ossl::Asn1TimePtr when(ASN1_TIME_set(nullptr, now + revoked_offset));
   Check(X509_CRL_set_version(crl.get(), 1) == 1 &&
             X509_CRL_set_issuer_name(crl.get(), X509_get_subject_name(issuer.x509())) == 1 &&
             last && next && when && X509_CRL_set1_lastUpdate(crl.get(), last.get()) == 1 &&
@@ -182,9 +182,15 @@ std::string MakeCrl(const TestCert& issuer, const std::vector<TestCert>& revoked
     RevokedPtr entry(X509_REVOKED_new());
     Check(entry &&
               X509_REVOKED_set_serialNumber(entry.get(), X509_get_serialNumber(cert.x509())) == 1 &&
-              X509_REVOKED_set_revocationDate(entry.get(), when.get()) == 1 &&
-              X509_CRL_add0_revoked(crl.get(), entry.get()) == 1,
+              X509_REVOKED_set_revocationDate(entry.get(), when.get()) == 1,
           "CRL entry");
+    if (reason >= 0) {
+      ossl::Asn1EnumeratedPtr code(ASN1_ENUMERATED_new());
+      Check(code && ASN1_ENUMERATED_set(code.get(), reason) == 1 &&
+                X509_REVOKED_add1_ext_i2d(entry.get(), NID_crl_reason, code.get(), 0, 0) == 1,
+            "CRL reason");
+    }
+    Check(X509_CRL_add0_revoked(crl.get(), entry.get()) == 1, "CRL entry");
     entry.release();  // the CRL owns it now
   }
   Check(X509_CRL_sort(crl.get()) == 1 && X509_CRL_sign(crl.get(), issuer.key(), EVP_sha256()) > 0,

@@ -77,10 +77,13 @@ struct TestPki {
                       KeyKind key = KeyKind::kEcP256);
 };
 
-// A CRL issued by `issuer` (signed with its key, SHA-256) listing `revoked` as revoked an hour
-// ago, valid from a day ago for `next_update_offset` seconds. PEM text, or DER bytes.
+// A CRL issued by `issuer` (signed with its key, SHA-256) listing `revoked` as revoked
+// `revoked_offset` seconds from now (an hour ago by default), with the CRL reason code `reason`
+// (RFC 5280 section 5.3.1; none when negative), valid from a day ago for `next_update_offset`
+// seconds. PEM text, or DER bytes.
 std::string MakeCrl(const TestCert& issuer, const std::vector<TestCert>& revoked, bool pem = true,
-                    std::time_t next_update_offset = 30 * kDay);
+                    std::time_t next_update_offset = 30 * kDay,
+                    std::time_t revoked_offset = -60 * 60, int reason = -1);
 
 // Sets VELLUM_STORE_DIR to `root` until destruction.
 class ScopedStoreRoot {
