@@ -200,6 +200,43 @@ TEST_F(TimestampCliTest, VerifyReportsTheTimestampAsTextAndJson) {
   EXPECT_TRUE(Contains(printed, "|int|19\n")) << printed;
 }
 
+// Every signing method asks, and every verify method reports: SignFile and SignZipFile,
+// VerifyFile, VerifyNSEFile and VerifyZipFile.
+TEST_F(TimestampCliTest, EverySigningAndVerifyingPath) {
+  testing::PutInStore("My", pki_.signer);
+  WriteFile(tmp_.File("pw"), "secret");
+  struct Case {
+    const char* why;
+    std::vector<std::string> sign;
+    std::vector<std::string> verify;
+  };
+  const std::vector<Case> cases = {
+      {"verify-nse of a detached signature",
+       {},
+       {"verify-nse", In("doc_DSignature.txt"), "--original", In("doc.txt")}},
+      {"a packed signature",
+       {"--zip", "--attached", "--user", "ann", "--password-file", tmp_.File("pw"), "--encrypt"},
+       {"verify", In("doc_ContentSignature.trel"), "--zip", "--attached", "--to-temp", "--user",
+        "ann", "--password-file", tmp_.File("pw")}},
+      {"an attached encrypted signature",
+       {"--attached", "--user", "ann", "--password-file", tmp_.File("pw"), "--encrypt"},
+       {"verify", In("doc_ContentSignature.txt"), "--attached", "--to-temp", "--user", "ann",
+        "--password-file", tmp_.File("pw"), "--decrypt"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    std::vector<std::string> sign = c.sign;
+    sign.insert(sign.end(), {"--tsa", Url("ok")});
+    Result s = Sign(sign);
+    ASSERT_EQ(s.code, kOk) << s.out << s.err;
+    std::vector<std::string> verify = c.verify;
+    verify.insert(verify.end(), {"--trust-anchors", TsaRoot()});
+    Result v = RunCli(verify);
+    EXPECT_EQ(v.code, kOk) << v.out << v.err;
+    EXPECT_TRUE(std::regex_search(v.out, kTrustedStampLine)) << v.out;
+  }
+}
+
 // An authority that fails stops the signing with the signing text and the reason; nothing is
 // written.
 TEST_F(TimestampCliTest, AFailingAuthorityWritesNothing) {
