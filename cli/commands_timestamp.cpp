@@ -9,6 +9,7 @@
 #include "cli/commands.h"
 #include "cli/run.h"
 #include "cli/safe_text.h"
+#include "library/com/registry.h"
 #include "library/crypto/signed_data.h"
 #include "library/crypto/timestamp.h"
 #include "library/platform/error.h"
@@ -27,7 +28,8 @@ bool LooksLikeDer(const Bytes& data) {
 }
 
 std::optional<crypto::TimestampAuthority> Authority(Context& ctx) {
-  std::optional<crypto::TimestampAuthority> authority = crypto::ConfiguredAuthority();
+  std::optional<crypto::TimestampAuthority> authority = crypto::ConfiguredAuthority(
+      [](std::string_view name) { return com::UserSetting(crypto::kTimestampSettingsKey, name); });
   if (auto url = ctx.options.Value("tsa")) {
     if (!authority) authority.emplace();
     authority->url = *url;

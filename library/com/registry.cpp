@@ -81,6 +81,14 @@ std::optional<std::string> RegisteredValue(std::string_view key, std::string_vie
   return std::nullopt;
 }
 
+std::optional<std::string> UserSetting(std::string_view key, std::string_view name) {
+  try {
+    return RegisteredValue(key, name);
+  } catch (const Error&) {
+    return std::nullopt;
+  }
+}
+
 Registry Registry::Parse(std::string_view text, const std::string& origin) {
   Registry registry;
   Key* current = nullptr;

@@ -57,6 +57,11 @@ class Registry {
   std::vector<Key> keys_;
 };
 
+// A setting: RegisteredValue (the user's registry, else the system's), none when the key or
+// the value is missing, or when a registry cannot be read or parsed (a setting then counts as
+// not made).
+std::optional<std::string> UserSetting(std::string_view key, std::string_view name);
+
 struct ClassEntry {
   CLSID clsid;
   const char* name;            // DigitalSign

@@ -6,15 +6,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "library/com/registry.h"
 #include "library/crypto/certificate.h"
 #include "library/platform/error.h"
 
 namespace vellum::crypto {
 namespace {
 
-constexpr const char* kSettingsKey = "Software\\Vellum\\Timestamp";
-constexpr long kLongestTimeout = 600;
 // An authority's free text is shown to people; a long one is cut.
 constexpr std::size_t kLongestStatusText = 200;
 
@@ -27,7 +24,7 @@ std::optional<long> Seconds(const char* text) {
   if (text == nullptr || *text == '\0') return std::nullopt;
   char* end = nullptr;
   const long value = std::strtol(text, &end, 10);
-  if (*end != '\0' || value < 1 || value > kLongestTimeout) return std::nullopt;
+  if (*end != '\0' || value < 1 || value > kLongestTimeoutSeconds) return std::nullopt;
   return value;
 }
 
@@ -197,22 +194,16 @@ bool IsTimestampFailure(std::int32_t code) {
          code == kTimestampBadAnswer;
 }
 
-std::optional<TimestampAuthority> ConfiguredAuthority() {
+std::optional<TimestampAuthority> ConfiguredAuthority(const SettingReader& setting) {
   TimestampAuthority authority;
-  std::optional<com::Registry> registry;
-  try {
-    registry = com::Registry::Load(com::RegistryPath());
-  } catch (const Error&) {
-  }
-  if (const char* url = std::getenv("VELLUM_TSA_URL")) {
+  if (const char* url = std::getenv("VELLUM_TSA_URL"))
     authority.url = url;
-  } else if (registry) {
-    authority.url = registry->Value(kSettingsKey, "Url").value_or("");
-  }
+  else
+    authority.url = setting("Url").value_or("");
   if (authority.url.empty()) return std::nullopt;
   std::optional<long> timeout = Seconds(std::getenv("VELLUM_TSA_TIMEOUT"));
-  if (!timeout && registry)
-    if (auto text = registry->Value(kSettingsKey, "Timeout")) timeout = Seconds(text->c_str());
+  if (!timeout)
+    if (auto text = setting("Timeout")) timeout = Seconds(text->c_str());
   authority.timeout_seconds = timeout.value_or(kDefaultTimeoutSeconds);
   return authority;
 }

@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -40,17 +41,24 @@ bool IsTimestampFailure(std::int32_t code);
 // The largest answer accepted; a token with its authority's chain takes a few kilobytes.
 inline constexpr std::size_t kLargestAnswer = std::size_t{256} * 1024;
 inline constexpr long kDefaultTimeoutSeconds = 30;
+inline constexpr long kLongestTimeoutSeconds = 600;
 
 struct TimestampAuthority {
   std::string url;                                // http:// or https://
   long timeout_seconds = kDefaultTimeoutSeconds;  // the whole exchange, connection included
 };
 
+// The user's settings live under this key of the per-user registry file, as the values Url
+// and Timeout. `setting` reads one value of it by name (none when not set); the component
+// does not read the registry itself.
+inline constexpr const char* kTimestampSettingsKey = "Software\\Vellum\\Timestamp";
+using SettingReader = std::function<std::optional<std::string>(std::string_view name)>;
+
 // The authority signing is configured with: $VELLUM_TSA_URL when set (an empty value means
-// none), else the value Url of the key Software\Vellum\Timestamp in the per-user registry
-// file. The time limit: $VELLUM_TSA_TIMEOUT, else the key's Timeout, in seconds (1 to 600),
-// else kDefaultTimeoutSeconds. A registry file that cannot be read counts as no setting.
-std::optional<TimestampAuthority> ConfiguredAuthority();
+// none), else the setting Url. The time limit: $VELLUM_TSA_TIMEOUT, else the setting Timeout,
+// in seconds (1 to kLongestTimeoutSeconds; anything else counts as not given), else
+// kDefaultTimeoutSeconds.
+std::optional<TimestampAuthority> ConfiguredAuthority(const SettingReader& setting);
 
 // True for an http:// or https:// URL (the scheme in any case).
 bool IsWebAddress(std::string_view url);

@@ -16,7 +16,6 @@ namespace {
 using CurlPtr = std::unique_ptr<CURL, ossl::Deleter<curl_easy_cleanup>>;
 using CurlListPtr = std::unique_ptr<curl_slist, ossl::Deleter<curl_slist_free_all>>;
 
-constexpr long kLongestTimeout = 600;
 constexpr long kMostRedirects = 3;
 // HTTP and HTTPS only, for the first request and for every redirect: a token never comes from
 // a file, an FTP server or anything else a redirect could name.
@@ -73,7 +72,7 @@ Bytes PostTimestampQuery(const TimestampAuthority& authority, std::string_view q
 
   Answer answer;
   char error[CURL_ERROR_SIZE] = {};
-  const long timeout = std::clamp(authority.timeout_seconds, 1L, kLongestTimeout);
+  const long timeout = std::clamp(authority.timeout_seconds, 1L, kLongestTimeoutSeconds);
   CURL* c = curl.get();
   bool set = curl_easy_setopt(c, CURLOPT_URL, authority.url.c_str()) == CURLE_OK;
   set = set && curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, kSchemes) == CURLE_OK;

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 
+#include "library/com/registry.h"
 #include "library/crypto/signed_data.h"
 #include "library/crypto/store.h"
 #include "library/crypto/timestamp.h"
@@ -204,7 +205,9 @@ class SignCall {
     signer_.SetCertificate(certs.Item(1));
     // Every signature is timestamped when an authority is configured; nothing is written when
     // it fails.
-    signer_.SetTimestampAuthority(crypto::ConfiguredAuthority());
+    signer_.SetTimestampAuthority(crypto::ConfiguredAuthority([](std::string_view name) {
+      return com::UserSetting(crypto::kTimestampSettingsKey, name);
+    }));
     return true;
   }
 

@@ -87,6 +87,20 @@ TEST_F(RegistryTest, DamagedFileIsReportedAndLeftAsItWas) {
   EXPECT_EQ(platform::ReadFileBytes(path_), damaged);
 }
 
+// A user setting is read from the registry file; a missing or damaged file, key or value is
+// no setting, never an error. Registration keeps settings it does not know.
+TEST_F(RegistryTest, UserSettingsSurviveRegistration) {
+  EXPECT_EQ(UserSetting("Software\\Vellum\\Timestamp", "Url"), std::nullopt) << "no file";
+  std::filesystem::create_directories(dir_ + "/config");
+  platform::WriteFileAtomic(path_, "[Software\\Vellum\\Timestamp]\nUrl=https://tsa.example/\n");
+  ASSERT_EQ(RegisterServer(Server()), S_OK);
+  EXPECT_EQ(UserSetting("software\\vellum\\timestamp", "Url"), "https://tsa.example/");
+  EXPECT_EQ(UserSetting("Software\\Vellum\\Timestamp", "Timeout"), std::nullopt);
+  EXPECT_EQ(UserSetting("Software\\Vellum\\Other", "Url"), std::nullopt);
+  platform::WriteFileAtomic(path_, "[Software\\Vellum\\Timestamp]\nUrl=x\nbroken\n");
+  EXPECT_EQ(UserSetting("Software\\Vellum\\Timestamp", "Url"), std::nullopt) << "damaged";
+}
+
 TEST_F(RegistryTest, UnwritableLocationFailsWithoutLeavingFiles) {
   // The registry's folder is a regular file: nothing can be created there.
   const std::string blocker = dir_ + "/blocker";

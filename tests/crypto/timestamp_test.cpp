@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <functional>
+#include <map>
 
 #include "library/crypto/signed_data.h"
 #include "library/crypto/timestamp.h"
@@ -148,42 +149,64 @@ TEST_F(TimestampTest, AddressesAndTimeLimits) {
   EXPECT_FALSE(RequestTimestamp(Authority("redirect"), "value").empty());
 }
 
-// Where signing finds its authority: the environment before the user's registry file; a time
-// limit out of range counts as none given.
+// Where signing finds its authority: the environment before the user's settings; a time limit
+// out of range counts as none given.
 TEST_F(TimestampTest, TheConfiguredAuthority) {
   struct Case {
     const char* why;
     std::optional<std::string> url;      // VELLUM_TSA_URL
     std::optional<std::string> timeout;  // VELLUM_TSA_TIMEOUT
-    std::string registry;                // the registry file's text
+    std::map<std::string, std::string> settings;
     std::optional<std::string> expected_url;
     long expected_timeout;
   };
-  const std::string key = "[Software\\Vellum\\Timestamp]\n";
   const Case cases[] = {
-      {"nothing set", std::nullopt, std::nullopt, "", std::nullopt, 0},
-      {"the environment", "http://a.example/", std::nullopt, "", "http://a.example/",
+      {"nothing set", std::nullopt, std::nullopt, {}, std::nullopt, 0},
+      {"the environment",
+       "http://a.example/",
+       std::nullopt,
+       {},
+       "http://a.example/",
        kDefaultTimeoutSeconds},
-      {"the registry", std::nullopt, std::nullopt, key + "Url=https://b.example/\nTimeout=7\n",
-       "https://b.example/", 7},
-      {"the environment first", "http://a.example/", "9",
-       key + "Url=https://b.example/\nTimeout=7\n", "http://a.example/", 9},
-      {"an empty variable means none", "", std::nullopt, key + "Url=https://b.example/\n",
-       std::nullopt, 0},
-      {"a time limit out of range", std::nullopt, "0",
-       key + "Url=https://b.example/\nTimeout=601\n", "https://b.example/", kDefaultTimeoutSeconds},
-      {"a time limit that is no number", std::nullopt, "5s", key + "Url=https://b.example/\n",
-       "https://b.example/", kDefaultTimeoutSeconds},
-      {"a damaged registry file counts as none", std::nullopt, std::nullopt, "[broken\n",
-       std::nullopt, 0},
+      {"the settings",
+       std::nullopt,
+       std::nullopt,
+       {{"Url", "https://b.example/"}, {"Timeout", "7"}},
+       "https://b.example/",
+       7},
+      {"the environment first",
+       "http://a.example/",
+       "9",
+       {{"Url", "https://b.example/"}, {"Timeout", "7"}},
+       "http://a.example/",
+       9},
+      {"an empty variable means none",
+       "",
+       std::nullopt,
+       {{"Url", "https://b.example/"}},
+       std::nullopt,
+       0},
+      {"a time limit out of range",
+       std::nullopt,
+       "0",
+       {{"Url", "https://b.example/"}, {"Timeout", "601"}},
+       "https://b.example/",
+       kDefaultTimeoutSeconds},
+      {"a time limit that is no number",
+       std::nullopt,
+       "5s",
+       {{"Url", "https://b.example/"}},
+       "https://b.example/",
+       kDefaultTimeoutSeconds},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.why);
-    testing::WriteFile(work_.File("registry.ini"), c.registry);
-    testing::ScopedEnv registry("VELLUM_REGISTRY", work_.File("registry.ini"));
     testing::ScopedEnv url("VELLUM_TSA_URL", c.url);
     testing::ScopedEnv timeout("VELLUM_TSA_TIMEOUT", c.timeout);
-    const auto authority = ConfiguredAuthority();
+    const auto authority = ConfiguredAuthority([&c](std::string_view name) {
+      auto found = c.settings.find(std::string(name));
+      return found == c.settings.end() ? std::nullopt : std::optional(found->second);
+    });
     ASSERT_EQ(authority.has_value(), c.expected_url.has_value());
     if (!authority) continue;
     EXPECT_EQ(authority->url, *c.expected_url);
