@@ -23,11 +23,12 @@ check() {
     failures=$((failures + 1))
   fi
 }
-check "register unregister open store encrypt decrypt sign verify verify-nse zip unzip" \
+check "register unregister open store encrypt decrypt sign timestamp verify verify-nse zip unzip" \
   "every command" ""
 check "verify verify-nse" "a command by its start" ve
 check "list tokens import new-certificate" "store's commands, after a global flag" -q store ""
 check "--thumbprint" "an option of sign" sign --th
+check "--tsa" "the authority of timestamp" timestamp --ts
 check "--system" "register --system" register --sy
 check "--help --store --pin-file --json --quiet" "the options of store list" store list --
 check "" "a NAME value is not a file" sign --store ""
