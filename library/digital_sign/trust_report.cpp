@@ -25,7 +25,7 @@ std::string TimestampJson(const std::optional<crypto::TimestampCheck>& t) {
   if (!t) return "null";
   json::ObjectWriter o;
   if (t->time)
-    o.Text("time", crypto::FormatLocalTime(*t->time)).Number("time_unix", *t->time);
+    o.Text("time", platform::FormatLocalTime(*t->time)).Number("time_unix", *t->time);
   else
     o.Null("time").Null("time_unix");
   return o.Text("authority", t->authority)
