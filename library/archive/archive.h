@@ -55,9 +55,11 @@ inline constexpr std::uint64_t kExpansionFloor = std::uint64_t{64} << 20;  // 64
 inline constexpr std::uint64_t kExpansionCap = std::uint64_t{4} << 30;     // 4 GiB
 std::uint64_t ExtractionBound(std::uint64_t archive_size);
 
-// Writes `archive` holding the file `input` under its own file name. The archive is built in
-// memory and replaces `archive` atomically, so a failure leaves an older archive whole.
-// An empty password is refused (kNoPassword) rather than writing an unprotected archive.
+// Writes `archive` holding the file `input` under its own file name. The archive is streamed
+// into a temporary file beside `archive` as the input is read and compressed (memory does not
+// grow with the file) and replaces `archive` atomically, so a failure leaves an older archive
+// whole. An empty password is refused (kNoPassword) rather than writing an unprotected
+// archive, and so is an archive name that is the input itself (kArchiveNotWritten).
 Result CompressFile(const std::string& input, const std::string& archive,
                     std::string_view password);
 

@@ -1,6 +1,10 @@
+#include <sys/stat.h>
+
 #include <new>
+#include <optional>
 
 #include "library/archive/archive.h"
+#include "library/archive/archive_target.h"
 #include "library/archive/zip_handles.h"
 #include "library/platform/error.h"
 #include "library/platform/files.h"
@@ -29,22 +33,22 @@ std::int32_t CloseFailureCode(int zip_code) {
   }
 }
 
-// Copies the finished archive out of libzip's in-memory source.
-bool ReadWholeSource(zip_source_t* src, std::string& out) {
-  if (zip_source_open(src) < 0) return false;
-  char buffer[1 << 16];
-  bool ok = true;
-  for (;;) {
-    zip_int64_t n = zip_source_read(src, buffer, sizeof buffer);
-    if (n < 0) {
-      ok = false;
-      break;
-    }
-    if (n == 0) break;
-    out.append(buffer, static_cast<std::size_t>(n));
-  }
-  zip_source_close(src);
-  return ok;
+// True when `archive` names the file being compressed itself (the same path, or another
+// name of the same file): replacing it would put the archive in place of its only input.
+// A link at the archive's name is replaced, never written through, so it does not count.
+bool ArchiveIsTheInput(const std::string& input, const std::string& archive) {
+  struct stat in {
+  }, out{};
+  return ::stat(input.c_str(), &in) == 0 && ::lstat(archive.c_str(), &out) == 0 &&
+         in.st_dev == out.st_dev && in.st_ino == out.st_ino;
+}
+
+// The outcome of a failed zip_close: the target's own failure (full disk, failed rename) says
+// the archive was not written; anything else is libzip's reading of the input or itself.
+Result CloseFailure(const ArchiveTarget& target, int zip_code, const std::string& input) {
+  if (target.failure()) return Failure(kArchiveNotWritten, target.failure()->description());
+  std::int32_t ours = CloseFailureCode(zip_code);
+  return Failure(ours, ours == kInputUnreadable ? input : std::string());
 }
 
 Result Compress(const std::string& input, const std::string& archive_path,
@@ -52,17 +56,27 @@ Result Compress(const std::string& input, const std::string& archive_path,
   if (password.empty()) return Failure(kNoPassword);
   std::string entry_name = platform::PathToUtf8(platform::PathFromUtf8(input).filename());
   if (entry_name.empty() || !platform::FileExists(input)) return Failure(kInputUnreadable, input);
+  if (ArchiveIsTheInput(input, archive_path))
+    return Failure(kArchiveNotWritten, archive_path +
+                                           ": the archive would replace the file "
+                                           "being compressed");
   const platform::SecretText secret(password);  // NUL-terminated for libzip
 
-  // The archive is built in memory and written with WriteFileAtomic rather than by libzip's
-  // own temporary file, so the one atomic writer of the library decides file modes and what
-  // a failed write leaves behind.
+  // libzip streams the archive into the atomic writer's temporary file (ArchiveTarget), which
+  // decides file modes and what a failed write leaves behind; the entry's data is read from
+  // the input file as it is compressed. Memory stays flat whatever the file's size.
+  std::optional<ArchiveTarget> target;
+  try {
+    target.emplace(archive_path);
+  } catch (const Error& e) {
+    return Failure(kArchiveNotWritten, e.description());
+  }
   ZipError error;
-  ZipSource buffer(zip_source_buffer_create(nullptr, 0, 0, error.get()));
-  if (!buffer) return Failure(kInternal, error.text());
-  ZipArchive za(zip_open_from_source(buffer.get(), ZIP_TRUNCATE, error.get()));
+  ZipSource sink(target->NewSource(error.get()));
+  if (!sink) return Failure(kInternal, error.text());
+  ZipArchive za(zip_open_from_source(sink.get(), ZIP_TRUNCATE, error.get()));
   if (!za) return Failure(kInternal, error.text());
-  zip_source_keep(buffer.get());  // the archive holds one reference, `buffer` the other
+  zip_source_keep(sink.get());  // the archive holds one reference, `sink` the other
 
   ZipSource file(zip_source_file(za.get(), input.c_str(), 0, 0));
   if (!file) return Failure(kInputUnreadable, input);
@@ -74,17 +88,8 @@ Result Compress(const std::string& input, const std::string& archive_path,
       zip_file_set_encryption(za.get(), entry, ZIP_EM_AES_256, secret.get().c_str()) < 0)
     return Failure(kInternal, zip_strerror(za.get()));
 
-  if (int code = za.Commit(); code != ZIP_ER_OK) {
-    std::int32_t ours = CloseFailureCode(code);
-    return Failure(ours, ours == kInputUnreadable ? input : std::string());
-  }
-  std::string bytes;
-  if (!ReadWholeSource(buffer.get(), bytes)) return Failure(kInternal);
-  try {
-    platform::WriteFileAtomic(archive_path, bytes);
-  } catch (const Error& e) {
-    return Failure(kArchiveNotWritten, e.description());
-  }
+  if (int code = za.Commit(); code != ZIP_ER_OK) return CloseFailure(*target, code, input);
+  if (!target->committed()) return Failure(kInternal);
   return Result{};
 }
 

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <limits>
 #include <random>
 
 #include "library/platform/error.h"
@@ -197,6 +198,13 @@ AtomicFileWriter::~AtomicFileWriter() {
 void AtomicFileWriter::Write(std::string_view data) {
   if (!fd_) throw FileError(EBADF, path_);
   if (int err = WriteAll(fd_.get(), data); err != 0) throw FileError(err, path_);
+}
+
+void AtomicFileWriter::Seek(std::uint64_t offset) {
+  if (!fd_) throw FileError(EBADF, path_);
+  if (offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()))
+    throw FileError(EINVAL, path_);
+  if (::lseek(fd_.get(), static_cast<off_t>(offset), SEEK_SET) < 0) throw FileError(errno, path_);
 }
 
 void AtomicFileWriter::Commit() {

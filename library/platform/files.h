@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -120,6 +121,9 @@ class AtomicFileWriter {
   ~AtomicFileWriter();
 
   void Write(std::string_view data);
+  // Moves the next Write to `offset` from the start of the temporary file, for writers that
+  // fill in a header once what follows it is known (an archive's local entry header).
+  void Seek(std::uint64_t offset);
   void Commit();
 
  private:
