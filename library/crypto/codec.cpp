@@ -144,6 +144,11 @@ Bytes EncodeBase64Lines(std::string_view data) {
   return out;
 }
 
+std::uint64_t Base64LinesLength(std::uint64_t length) {
+  const std::uint64_t characters = (length + 2) / 3 * 4;
+  return characters + (characters + 63) / 64 * 2;
+}
+
 namespace {
 
 // 48 bytes make one 64-character line.

@@ -13,6 +13,11 @@ namespace vellum::crypto {
 // the original platform wrote, which older signature files carry). Empty input gives "".
 Bytes EncodeBase64Lines(std::string_view data);
 
+// The length of the text EncodeBase64Lines gives for `length` bytes, known before any of them
+// is encoded: four characters for every three bytes or fewer, and CR LF after every 64
+// characters and after a shorter last line.
+std::uint64_t Base64LinesLength(std::uint64_t length);
+
 // Receives bytes in pieces, in order (a message on its way into a file).
 using ByteSink = std::function<void(std::string_view bytes)>;
 

@@ -9,6 +9,7 @@
 
 #include "library/crypto/chain.h"
 #include "library/crypto/codec.h"
+#include "library/crypto/der_items.h"
 #include "library/platform/error.h"
 
 namespace vellum::crypto {
@@ -143,55 +144,6 @@ class ReaderBio {
 };
 
 // ---- The attached message around a streamed content ------------------------------------------
-
-[[noreturn]] void LayoutFault() {
-  throw Error::Component(hr::kFail, "The signed message could not be laid out.");
-}
-
-// One DER element's place in a buffer: tag, header length and contents length.
-struct DerItem {
-  std::size_t at = 0;
-  unsigned char tag = 0;
-  std::size_t header = 0;
-  std::size_t length = 0;
-  std::size_t body() const { return at + header; }
-  std::size_t end() const { return at + header + length; }
-  std::size_t size() const { return header + length; }
-};
-
-DerItem ReadDerItem(std::string_view der, std::size_t at) {
-  if (at > der.size() || der.size() - at < 2) LayoutFault();
-  DerItem item;
-  item.at = at;
-  item.tag = static_cast<unsigned char>(der[at]);
-  item.header = 2;
-  const auto first = static_cast<unsigned char>(der[at + 1]);
-  if (first < 0x80) {
-    item.length = first;
-  } else {
-    const std::size_t count = first & 0x7F;
-    if (count == 0 || count > sizeof(std::size_t) || der.size() - at - 2 < count) LayoutFault();
-    for (std::size_t i = 0; i < count; ++i)
-      item.length = (item.length << 8) | static_cast<unsigned char>(der[at + 2 + i]);
-    item.header += count;
-  }
-  if (item.length > der.size() - item.body()) LayoutFault();
-  return item;
-}
-
-// A DER header: the tag and the shortest length form (X.690 section 10.1).
-Bytes DerHeader(unsigned char tag, std::uint64_t length) {
-  Bytes header(1, static_cast<char>(tag));
-  if (length < 0x80) {
-    header.push_back(static_cast<char>(length));
-    return header;
-  }
-  Bytes digits;
-  for (std::uint64_t v = length; v != 0; v >>= 8)
-    digits.insert(digits.begin(), static_cast<char>(v & 0xFF));
-  header.push_back(static_cast<char>(0x80 | digits.size()));
-  return header + digits;
-}
 
 struct AttachedLayout {
   Bytes head;  // everything before the content's bytes
@@ -568,6 +520,11 @@ Bytes StreamSignature::DetachedMessage(int encoding) const {
     throw Error::Component(hr::kInvalidArg, "The encoding is not valid.");
   Bytes der = ToDer(cms_.get());
   return encoding == kEncodeBase64 ? EncodeBase64Lines(der) : der;
+}
+
+std::uint64_t StreamSignature::AttachedLength() const {
+  const AttachedLayout layout = LayOutAttached(ToDer(cms_.get()), content_length_);
+  return layout.head.size() + content_length_ + layout.tail.size();
 }
 
 void StreamSignature::WriteAttachedMessage(int encoding, const ContentReader& content,

@@ -100,6 +100,10 @@ class StreamSignature {
   // message went out, so a caller writes it where it can be discarded.
   void WriteAttachedMessage(int encoding, const ContentReader& content, const ByteSink& sink) const;
 
+  // The length of the attached message in DER (before any Base64 encoding), known before it is
+  // written.
+  std::uint64_t AttachedLength() const;
+
  private:
   ossl::CmsPtr cms_;  // detached form
   std::uint64_t content_length_;

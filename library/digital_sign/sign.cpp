@@ -8,6 +8,8 @@
 #include <optional>
 
 #include "library/com/registry.h"
+#include "library/crypto/codec.h"
+#include "library/crypto/enveloped_writer.h"
 #include "library/crypto/signed_data.h"
 #include "library/crypto/store.h"
 #include "library/crypto/timestamp.h"
@@ -126,14 +128,21 @@ crypto::ContentReader ReaderOf(WholeFileReader& data, std::string_view prefix,
   return [stream](char* buffer, std::size_t capacity) { return stream->Read(buffer, capacity); };
 }
 
-// The same content whole, for the one message that must be held to be encrypted.
-Bytes ReadAll(WholeFileReader& data, std::string_view prefix, std::string_view trailer) {
-  signature_files::ContentStream stream(prefix, data, trailer);
-  Bytes content;
-  char buffer[1 << 16];
-  for (std::size_t n; (n = stream.Read(buffer, sizeof buffer)) > 0;) content.append(buffer, n);
-  return content;
-}
+// Base64 text (ASCII bytes) as the text type's UTF-16LE units, piece by piece.
+class Widener {
+ public:
+  std::string_view operator()(std::string_view ascii) {
+    units_.resize(2 * ascii.size());
+    for (std::size_t i = 0; i < ascii.size(); ++i) {
+      units_[2 * i] = ascii[i];
+      units_[2 * i + 1] = '\0';
+    }
+    return units_;
+  }
+
+ private:
+  Bytes units_;
+};
 
 // One signing call: the stage under way and what the stages before it found.
 class SignCall {
@@ -154,6 +163,7 @@ class SignCall {
       // A read failure surfaces inside the component that was reading; it is still the
       // reading stage that failed.
       if (reading_ && reading_->failed()) stage_ = kReadInput;
+      if (envelope_ && envelope_->failed()) return Stop(kText.cant_encrypt);
       return Stop(FailureMessage(e));
     }
   }
@@ -219,9 +229,8 @@ class SignCall {
     throw Error::Component(code, description);
   }
 
-  // SignFile encrypts an attached message as a whole, so that one alone is built in memory;
-  // every other message is signed as the file is read, and an attached one is written as the
-  // file is read a second time.
+  // Every message is signed as the file is read; an attached one is written as the file is
+  // read a second time, and SignFile's encrypted one is encrypted as it is written.
   bool BuildMessage() {
     stage_ = kReadInput;
     reading_.emplace(input_, binary_, false);
@@ -234,25 +243,36 @@ class SignCall {
     trailer_ = detached_ ? Bytes() : signature_files::AttachedTrailer(input_);
     signer_.AddAuthenticatedAttribute({crypto::kAttributeSigningTime, now_});
     encoding_ = binary_ ? crypto::kEncodeBinary : crypto::kEncodeBase64;
-    if (mode_ == SignMode::kFile && encrypt_flag_ && credentials_) return BuildEncrypted();
     stage_ = kSigning;
     signature_.emplace(signed_data_.SignStream(signer_, ReaderOf(*reading_, prefix_, trailer_)));
     stage_ = kReadInput;
     RefuseChangedInput();
     stage_ = kSigning;
     if (detached_) message_ = AsMessageText(signature_->DetachedMessage(encoding_), binary_);
+    if (mode_ == SignMode::kFile && encrypt_flag_ && credentials_) return StartEncryption();
     return true;
   }
 
-  bool BuildEncrypted() {
-    signed_data_.SetContent(ReadAll(*reading_, prefix_, trailer_));
-    RefuseChangedInput();
-    stage_ = kSigning;
-    const Bytes text = AsMessageText(signed_data_.Sign(signer_, detached_, encoding_), binary_);
-    std::string ignored;
-    if (!EncryptMessage(text, hash_, message_, ignored, ToLong(*a_.EncryptionAlgorithm)))
+  // The encrypted message is laid out before it is written: the signed message's length, and
+  // so the encrypted one's, is known once it is signed. Its plain text is the signed message
+  // as the signature file would hold it (Base64 lines as UTF-16LE, or the DER bytes).
+  bool StartEncryption() {
+    const std::uint64_t der = signature_->AttachedLength();
+    const std::uint64_t text = binary_ ? der : 2 * crypto::Base64LinesLength(der);
+    const std::int32_t code = ToLong(*a_.EncryptionAlgorithm);
+    try {
+      envelope_ = StartMessageEncryption(hash_, code, text,
+                                         [this](std::string_view bytes) { PutEncrypted(bytes); });
+    } catch (...) {
       return Stop(kText.cant_encrypt);
+    }
     return true;
+  }
+
+  // The encrypted message's Base64 lines into the signature file: as ANSI text, or as the
+  // text type's units in binary mode.
+  void PutEncrypted(std::string_view base64) {
+    file_->Write(binary_ ? widen_encrypted_(base64) : base64);
   }
 
   // A file that changed while it was read was not signed as any one version of it. The
@@ -279,17 +299,24 @@ class SignCall {
                          signature_files::CompressedFileName(signature_file_), input_)))
       throw Error::Runtime(rt::kPathFileAccess,
                            RuntimeDescription(rt::kPathFileAccess) + kText.replaces_input);
-    if (!signature_ || detached_) {
+    if (detached_) {
       WriteWholeFile(signature_file_, message_, binary_);
       return;
     }
     WholeFileWriter writer(signature_file_);
+    file_ = &writer;
     stage_ = kReadInput;
     reading_.emplace(input_, binary_, false);
     stage_ = kWriteSignature;
-    signature_->WriteAttachedMessage(encoding_, ReaderOf(*reading_, prefix_, trailer_),
-                                     [&writer](std::string_view bytes) { writer.Write(bytes); });
+    crypto::ByteSink sink = [&writer](std::string_view bytes) { writer.Write(bytes); };
+    if (envelope_ && binary_)
+      sink = [this](std::string_view bytes) { envelope_->Write(bytes); };
+    else if (envelope_)
+      sink = [this](std::string_view bytes) { envelope_->Write(widen_signed_(bytes)); };
+    signature_->WriteAttachedMessage(encoding_, ReaderOf(*reading_, prefix_, trailer_), sink);
+    if (envelope_) envelope_->Finish();
     writer.Commit();
+    file_ = nullptr;
   }
 
   bool Pack() {
@@ -331,9 +358,13 @@ class SignCall {
   Bytes trailer_;
   int encoding_ = crypto::kEncodeBase64;
   crypto::SignedData signed_data_;
-  std::optional<crypto::StreamSignature> signature_;  // a message signed as it was read
-  Bytes message_;                                     // a message held whole
+  std::optional<crypto::StreamSignature> signature_;   // a message signed as it was read
+  Bytes message_;                                      // a detached message, held whole
+  std::unique_ptr<crypto::EnvelopedWriter> envelope_;  // SignFile's encryption, when asked
+  Widener widen_signed_;
+  Widener widen_encrypted_;
   std::string signature_file_;
+  WholeFileWriter* file_ = nullptr;  // the signature file while it is written
 };
 
 }  // namespace

@@ -6,8 +6,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
+#include "library/crypto/enveloped_writer.h"
 #include "library/platform/text.h"
 
 namespace vellum {
@@ -18,6 +20,15 @@ namespace vellum {
 // nothing came out). On failure `sEncryptedMessage` keeps what it held.
 bool EncryptMessage(const Bytes& sTobeEncrypted, const Bytes& sHidden, Bytes& sEncryptedMessage,
                     std::string& sResultMessage, std::int32_t EncryptionAlgorithm = 0);
+
+// EncryptMessage for a text handed over in pieces, `length` bytes in all, known beforehand: the
+// same key material and cipher codes, and the same message, whose Base64 lines reach `sink` as
+// bytes (EncryptMessage hands them out as a text). Raises what the encryption raises for the
+// code (see crypto::EnvelopedWriter); the writer raises the rest.
+std::unique_ptr<crypto::EnvelopedWriter> StartMessageEncryption(const Bytes& sHidden,
+                                                                std::int32_t EncryptionAlgorithm,
+                                                                std::uint64_t length,
+                                                                crypto::ByteSink sink);
 
 // Decrypts `sEncryptedMessage` with the password `sHidden` into `sDecryptedMessage`. Both
 // inputs are read before the output is written, so `sEncryptedMessage` and
