@@ -215,28 +215,71 @@ TEST_F(SigningInterop, AttachedSignaturesCarryThePromisedContent) {
   }
 }
 
-// The encrypted attached form is password-based CMS enveloped data around the Base64 signed
-// message, with the credentials hash as the password: openssl opens both layers.
+// The encrypted attached form is password-based CMS enveloped data around the signed message
+// as the signature file would hold it (Base64 lines as UTF-16LE units, or the DER bytes), with
+// the credentials hash as the password: openssl opens both layers, under every cipher, in both
+// encodings (the binary file holds the Base64 lines as UTF-16LE units), for a content of one
+// read piece and of many.
 TEST_F(SigningInterop, EncryptedSignatureOpensWithTheHashAsPassword) {
-  const std::string input = Put("a.txt", "sealed\r\n");
-  const std::string signature = Sign(input, false, false, "ann", "pw", true);
-  ASSERT_FALSE(signature.empty());
-  Put("enveloped.der", DecodeBase64(testing::ReadFile(signature)));
-  ASSERT_EQ(Openssl("cms -decrypt -binary -inform DER -in enveloped.der -pwri_password " +
-                    CredentialsHash("ann", "pw") + " -out inner.bin"),
-            0);
-  // The inner text is the signed message's Base64, as UTF-16LE units.
-  const Bytes inner = testing::ReadFile(W("inner.bin"));
-  std::string base64;
-  for (std::size_t i = 0; i + 1 < inner.size(); i += 2) {
-    EXPECT_EQ(inner[i + 1], '\0');
-    base64 += inner[i];
+  Bytes large;
+  for (int i = 0; large.size() < 700000; ++i) large += "line " + std::to_string(i) + "\r\n";
+  struct Case {
+    std::int16_t code;
+    bool binary;
+    Bytes content;
+  } const cases[] = {{3, false, "sealed\r\n"}, {0, false, "rc2\r\n"}, {2, true, "des"},
+                     {4, true, "aes\r\n"},     {4, false, large},     {3, true, large}};
+  int n = 0;
+  for (const auto& c : cases) {
+    const std::string why = "code " + std::to_string(c.code) + " binary " +
+                            std::to_string(c.binary) + " size " + std::to_string(c.content.size());
+    SCOPED_TRACE(why);
+    const std::string folder = "e" + std::to_string(n++);
+    SignCall sign(Put(folder + "/a.txt", c.content));
+    sign.detached = com::Variant::Bool(false);
+    sign.binary = com::Variant::Bool(c.binary);
+    sign.user = com::Variant::Text("ann");
+    sign.password = com::Variant::Text("pw");
+    sign.encrypt = com::Variant::Bool(true);
+    sign.encryption_algorithm = com::Variant::Short(c.code);
+    ASSERT_TRUE(CallSignFile(sign)) << sign.Message();
+    const Bytes file = testing::ReadFile(W(folder + "/a" + sign.Extension()));
+    std::string outer;
+    if (c.binary) {
+      for (std::size_t i = 0; i + 1 < file.size(); i += 2) {
+        ASSERT_EQ(file[i + 1], '\0');
+        outer += file[i];
+      }
+    } else {
+      outer = file;
+    }
+    ExpectBase64Layout(outer);
+    Put(folder + "/enveloped.der", DecodeBase64(outer));
+    const std::string legacy = c.code <= 2 ? " -provider legacy -provider default" : "";
+    ASSERT_EQ(Openssl("cms -decrypt -binary -inform DER -in " + folder +
+                      "/enveloped.der -pwri_password " + CredentialsHash("ann", "pw") + legacy +
+                      " -out " + folder + "/inner.bin"),
+              0);
+    const Bytes inner = testing::ReadFile(W(folder + "/inner.bin"));
+    Bytes der = inner;
+    if (!c.binary) {
+      // The inner text is the signed message's Base64, as UTF-16LE units.
+      std::string base64;
+      for (std::size_t i = 0; i + 1 < inner.size(); i += 2) {
+        ASSERT_EQ(inner[i + 1], '\0');
+        base64 += inner[i];
+      }
+      ExpectBase64Layout(base64);
+      der = DecodeBase64(base64);
+    }
+    Put(folder + "/signed.der", der);
+    ASSERT_EQ(Openssl("cms -verify -binary -noverify -inform DER -in " + folder +
+                      "/signed.der -out " + folder + "/content.bin"),
+              0);
+    const Bytes data = c.binary ? c.content + '\0' : AnsiToUnits(c.content);
+    EXPECT_EQ(testing::ReadFile(W(folder + "/content.bin")), data + AnsiToUnits("a.txt05"))
+        << "no hash inside an encrypted message";
   }
-  Put("signed.der", DecodeBase64(base64));
-  ASSERT_EQ(Openssl("cms -verify -binary -noverify -inform DER -in signed.der -out content.bin"),
-            0);
-  EXPECT_EQ(testing::ReadFile(W("content.bin")), AnsiToUnits("sealed\r\na.txt05"))
-      << "no hash inside an encrypted message";
 }
 
 // ---- openssl's signatures verify here --------------------------------------------------------
