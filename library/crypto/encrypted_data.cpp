@@ -33,6 +33,19 @@ constexpr std::int64_t kMaxPbkdf2Rounds = 1'000'000;
 // PBKDF2 (PKCS #5, RFC 8018 appendix A.2); its parameters follow the identifier.
 constexpr std::string_view kPbkdf2Oid{"\x06\x09\x2A\x86\x48\x86\xF7\x0D\x01\x05\x0C", 11};
 
+// A copy of the password in OpenSSL's heap for CMS_RecipientInfo_set0_password, which takes
+// ownership and frees it with OPENSSL_clear_free. Never empty, so an empty password still
+// has a buffer to own.
+unsigned char* PasswordCopy(const Bytes& secret) {
+  auto* copy = static_cast<unsigned char*>(OPENSSL_malloc(secret.size() + 1));
+  if (copy == nullptr) throw Error::Component(hr::kOutOfMemory, "Out of memory.");
+  if (!secret.empty()) std::memcpy(copy, secret.data(), secret.size());
+  copy[secret.size()] = 0;
+  return copy;
+}
+
+}  // namespace
+
 // OpenSSL offers no getter for a password recipient's key derivation, so its parameters are
 // found by their identifier in the message. Any place the identifier appears is checked: a
 // chance match inside the encrypted content can only refuse a message, never let one through.
@@ -51,19 +64,6 @@ void RefuseCostlyKeyDerivation(std::string_view der) {
       throw Error::Component(hr::kFail, "The encrypted message asks for too many key rounds.");
   }
 }
-
-// A copy of the password in OpenSSL's heap for CMS_RecipientInfo_set0_password, which takes
-// ownership and frees it with OPENSSL_clear_free. Never empty, so an empty password still
-// has a buffer to own.
-unsigned char* PasswordCopy(const Bytes& secret) {
-  auto* copy = static_cast<unsigned char*>(OPENSSL_malloc(secret.size() + 1));
-  if (copy == nullptr) throw Error::Component(hr::kOutOfMemory, "Out of memory.");
-  if (!secret.empty()) std::memcpy(copy, secret.data(), secret.size());
-  copy[secret.size()] = 0;
-  return copy;
-}
-
-}  // namespace
 
 EncryptedData::~EncryptedData() {
   platform::Wipe(secret_);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "library/crypto/ossl.h"
 
@@ -14,6 +15,10 @@ inline constexpr std::int32_t kEncryptDes = 2;
 inline constexpr std::int32_t kEncrypt3Des = 3;
 inline constexpr std::int32_t kEncryptAes256 = 4;
 inline constexpr std::int32_t kSecretPassword = 0;
+
+// Raises hr::kFail when a password recipient in the message's DER asks for more PBKDF2 rounds
+// than a reader should spend (the count is the message's to choose).
+void RefuseCostlyKeyDerivation(std::string_view der);
 
 class EncryptedData {
  public:
