@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 
+#include "library/crypto/der_stream.h"
 #include "library/platform/error.h"
 
 namespace vellum::crypto {
@@ -26,86 +27,19 @@ bool IsBlank(unsigned char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
-// Length of the DER element at the start of `data` (tag, length, contents), or 0 when the
-// header is not a definite-length SEQUENCE that fits. CMS messages from other tools may use
-// indefinite lengths (BER); those are handed to the parser whole.
-std::size_t DerLength(std::string_view data, bool& indefinite) {
-  indefinite = false;
-  if (data.size() < 2 || static_cast<unsigned char>(data[0]) != 0x30) return 0;
-  unsigned char first = static_cast<unsigned char>(data[1]);
-  if (first == 0x80) {
-    indefinite = true;
-    return 0;
-  }
-  if (first < 0x80) {
-    std::size_t total = 2u + first;
-    return total <= data.size() ? total : 0;
-  }
-  std::size_t count = first & 0x7F;
-  if (count > 4 || data.size() < 2 + count) return 0;
-  std::uint64_t length = 0;
-  for (std::size_t i = 0; i < count; ++i)
-    length = (length << 8) | static_cast<unsigned char>(data[2 + i]);
-  std::uint64_t total = 2 + count + length;
-  return total <= data.size() ? static_cast<std::size_t>(total) : 0;
-}
-
-// DER with nothing but zero bytes after it, trimmed to the element; empty when not DER.
-Bytes TrimDer(std::string_view data) {
-  bool indefinite = false;
-  std::size_t length = DerLength(data, indefinite);
-  if (indefinite) {
-    // BER: the end is known only to the parser. Trailing zeros are harmless there, since
-    // an end-of-contents marker is itself two zero bytes.
-    return Bytes(data);
-  }
-  if (length == 0) return {};
-  for (std::size_t i = length; i < data.size(); ++i)
-    if (data[i] != '\0') return {};
-  return Bytes(data.substr(0, length));
-}
-
-// Strips "-----BEGIN ...-----" / "-----END ...-----" lines, leaving the Base64 between.
-std::string_view StripArmour(std::string_view text) {
-  std::size_t begin = text.find("-----BEGIN ");
-  if (begin == std::string_view::npos) return text;
-  std::size_t body = text.find("-----", begin + 11);
-  if (body == std::string_view::npos) return text;
-  body += 5;
-  std::size_t end = text.find("-----END ", body);
-  if (end == std::string_view::npos) return text.substr(body);
-  return text.substr(body, end - body);
-}
-
-// Strict Base64: blanks anywhere are skipped, '=' only as padding at the end.
-bool DecodeBase64(std::string_view text, Bytes& out) {
-  out.clear();
-  std::uint32_t accumulator = 0;
-  int bits = 0;
-  int padding = 0;
-  std::size_t symbols = 0;
-  for (unsigned char c : text) {
-    if (IsBlank(c)) continue;
-    if (c == '=') {
-      ++padding;
-      ++symbols;
-      continue;
-    }
-    int value = Sextet(c);
-    if (value < 0 || padding > 0) return false;
-    ++symbols;
-    accumulator = (accumulator << 6) | static_cast<std::uint32_t>(value);
-    bits += 6;
-    if (bits >= 8) {
-      bits -= 8;
-      out.push_back(static_cast<char>((accumulator >> bits) & 0xFF));
-    }
-  }
-  if (padding > 2) return false;
-  // Unpadded input is accepted too, but a lone dangling sextet is not a byte.
-  if (padding > 0 && symbols % 4 != 0) return false;
-  if (bits >= 6) return false;
-  return !out.empty();
+// DER with nothing but zero bytes after it, trimmed to the element; empty when not DER. A
+// message whose outer length is left open (BER, from other tools) is kept whole: its end is
+// known only to the parser, and trailing zeros are harmless there, since an end-of-contents
+// marker is itself two zero bytes.
+bool TrimDer(Bytes& der) {
+  DerElementHeader header;
+  if (ReadDerHeader(der, header) != DerHeaderRead::kComplete || header.tag != 0x30) return false;
+  if (header.indefinite) return true;
+  if (header.length > der.size() - header.size) return false;
+  const std::size_t length = header.size + static_cast<std::size_t>(header.length);
+  if (der.find_first_not_of('\0', length) != Bytes::npos) return false;
+  der.resize(length);
+  return true;
 }
 
 }  // namespace
@@ -199,54 +133,77 @@ void Base64LineWriter::Finish() {
 }
 
 Bytes DecodeMessage(std::string_view message, std::int32_t bad_form_hresult) {
-  if (!message.empty() && static_cast<unsigned char>(message[0]) == 0x30) {
-    Bytes der = TrimDer(message);
-    if (!der.empty()) return der;
-  }
-  // Text forms: a binary read of a Base64 file adds a zero byte, so zeros at the end go too.
-  std::string_view text = message;
-  while (!text.empty() && text.back() == '\0') text.remove_suffix(1);
-  Bytes decoded;
-  if (DecodeBase64(StripArmour(text), decoded)) {
-    Bytes der = TrimDer(decoded);
-    if (!der.empty()) return der;
-  }
-  throw Error::Component(bad_form_hresult, "The message is not in a form that can be read.");
+  Bytes der;
+  MessageDecoder decoder(bad_form_hresult, [&der](std::string_view bytes) { der.append(bytes); });
+  decoder.Write(message);
+  decoder.Finish();
+  if (!TrimDer(der))
+    throw Error::Component(bad_form_hresult, "The message is not in a form that can be read.");
+  return der;
 }
 
-MessageDecoder::MessageDecoder(std::int32_t bad_form_hresult, std::uint64_t expected_size)
-    : bad_form_hresult_(bad_form_hresult), expected_size_(expected_size) {}
+MessageDecoder::MessageDecoder(std::int32_t bad_form_hresult, ByteSink der)
+    : bad_form_hresult_(bad_form_hresult), sink_(std::move(der)) {}
+
+void MessageDecoder::Refuse() const {
+  throw Error::Component(bad_form_hresult_, "The message is not in a form that can be read.");
+}
 
 void MessageDecoder::Write(std::string_view piece) {
   if (form_ == Form::kUnknown) {
-    // The form shows in the first byte that is not a blank; blanks before it are kept in case
-    // the message turns out to be gathered.
-    std::size_t first = 0;
-    while (first < piece.size() && IsBlank(static_cast<unsigned char>(piece[first]))) ++first;
-    if (first == piece.size()) {
-      gathered_.append(piece);
-      return;
-    }
-    const char c = piece[first];
-    if (gathered_.empty() && first == 0 && static_cast<unsigned char>(c) == 0x30) {
-      form_ = Form::kGathered;  // DER
-    } else if (c == '-') {
-      form_ = Form::kGathered;  // PEM armour
+    // The form shows in the first byte: 0x30 starts DER; after any blanks, '-' starts PEM
+    // armour, anything else Base64.
+    if (!blanks_ && !piece.empty() && static_cast<unsigned char>(piece[0]) == 0x30) {
+      form_ = Form::kDer;
     } else {
-      form_ = Form::kBase64;
-      gathered_.clear();
-      // Room for the whole message at once: growing by doubling would briefly hold it twice.
-      if (expected_size_ > 0)
-        out_.reserve(static_cast<std::size_t>(expected_size_ / 4 * 3 + (std::size_t{1} << 16)));
+      std::size_t first = 0;
+      while (first < piece.size() && IsBlank(static_cast<unsigned char>(piece[first]))) ++first;
+      blanks_ = blanks_ || first > 0;
       piece.remove_prefix(first);
+      if (piece.empty()) return;
+      form_ = piece[0] == '-' ? Form::kArmourHeader : Form::kBase64;
     }
-    if (form_ == Form::kGathered && expected_size_ > 0)
-      gathered_.reserve(static_cast<std::size_t>(expected_size_));
   }
-  if (form_ == Form::kGathered)
-    gathered_.append(piece);
-  else
-    WriteBase64(piece);
+  switch (form_) {
+    case Form::kDer:
+      produced_ = produced_ || !piece.empty();
+      if (!piece.empty()) sink_(piece);
+      return;
+    case Form::kArmourHeader:
+      return WriteArmourHeader(piece);
+    case Form::kBase64:
+      return WriteBase64(piece);
+    case Form::kArmourEnd:
+      return WriteArmourEnd(piece);
+    case Form::kDone:
+    case Form::kUnknown:
+      return;
+  }
+}
+
+// "-----BEGIN ...-----" and whatever precedes it, then the Base64 body.
+void MessageDecoder::WriteArmourHeader(std::string_view piece) {
+  const std::size_t had = held_.size();
+  held_.append(piece.substr(0, kArmourLimit - std::min(kArmourLimit, had)));
+  const std::size_t begin = held_.find("-----BEGIN ");
+  const std::size_t body = begin == Bytes::npos ? Bytes::npos : held_.find("-----", begin + 11);
+  if (body == Bytes::npos) {
+    if (held_.size() >= kArmourLimit) Refuse();
+    return;
+  }
+  form_ = Form::kBase64;
+  armoured_ = true;
+  piece.remove_prefix(body + 5 - had);
+  held_.clear();
+  WriteBase64(piece);
+}
+
+// After the body's first '-': the armour's end line, after which nothing counts.
+void MessageDecoder::WriteArmourEnd(std::string_view piece) {
+  static constexpr std::string_view kEnd = "-----END ";
+  held_.append(piece.substr(0, kEnd.size() - std::min(kEnd.size(), held_.size())));
+  if (!kEnd.starts_with(held_)) Refuse();
+  if (held_.size() == kEnd.size()) form_ = Form::kDone;
 }
 
 namespace {
@@ -261,39 +218,55 @@ constexpr std::array<signed char, 256> kSextets = [] {
   return table;
 }();
 
+// Decoded bytes are handed on in pieces of about this size.
+constexpr std::size_t kDecodeBatch = std::size_t{1} << 16;
+
 }  // namespace
 
-// DecodeBase64's rules, one piece at a time, with zero bytes allowed at the very end (a binary
-// read of a Base64 file adds one). Output goes into room made beforehand.
+// Strict Base64, one piece at a time: blanks anywhere are skipped, '=' only as padding at the
+// end, and zero bytes only at the very end (a binary read of a Base64 file adds one).
 void MessageDecoder::WriteBase64(std::string_view text) {
-  if (bad_) return;
-  const std::size_t kept = out_.size();
-  out_.resize(kept + text.size() / 4 * 3 + 3);
-  char* out = out_.data() + kept;
-  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-  const auto* end = p + text.size();
-  while (p != end) {
-    // Four symbols in a row, between whole groups: three bytes at once.
-    if (bits_ == 0 && padding_ == 0 && !zeros_ && end - p >= 4) {
-      const int a = kSextets[p[0]], b = kSextets[p[1]], c = kSextets[p[2]], d = kSextets[p[3]];
-      if ((a | b | c | d) >= 0) {
-        const auto v = static_cast<std::uint32_t>(a << 18 | b << 12 | c << 6 | d);
-        *out++ = static_cast<char>(v >> 16);
-        *out++ = static_cast<char>((v >> 8) & 0xFF);
-        *out++ = static_cast<char>(v & 0xFF);
-        symbols_ += 4;
-        p += 4;
-        continue;
+  const char* const text_end = text.data() + text.size();
+  while (!text.empty()) {
+    const std::string_view part = text.substr(0, kDecodeBatch / 3 * 4);
+    text.remove_prefix(part.size());
+    // Sized once: resizing for every batch would clear it every time.
+    if (out_.size() < kDecodeBatch + 3) out_.resize(kDecodeBatch + 3);
+    char* out = out_.data();
+    const auto* p = reinterpret_cast<const unsigned char*>(part.data());
+    const auto* end = p + part.size();
+    while (p != end) {
+      // Four symbols in a row, between whole groups: three bytes at once.
+      if (bits_ == 0 && padding_ == 0 && !zeros_ && end - p >= 4) {
+        const int a = kSextets[p[0]], b = kSextets[p[1]], c = kSextets[p[2]], d = kSextets[p[3]];
+        if ((a | b | c | d) >= 0) {
+          const auto v = static_cast<std::uint32_t>(a << 18 | b << 12 | c << 6 | d);
+          *out++ = static_cast<char>(v >> 16);
+          *out++ = static_cast<char>((v >> 8) & 0xFF);
+          *out++ = static_cast<char>(v & 0xFF);
+          symbols_ += 4;
+          p += 4;
+          continue;
+        }
       }
+      if (armoured_ && *p == '-' && !zeros_) {
+        Hand(out);
+        form_ = Form::kArmourEnd;
+        const auto* at = reinterpret_cast<const char*>(p);
+        return WriteArmourEnd(std::string_view(at, static_cast<std::size_t>(text_end - at)));
+      }
+      if (!TakeByte(*p++, out)) Refuse();
     }
-    if (!TakeByte(*p++, out)) {
-      bad_ = true;
-      break;
-    }
+    Hand(out);
   }
-  out_.resize(static_cast<std::size_t>(out - out_.data()));
 }
 
+void MessageDecoder::Hand(const char* out_end) {
+  const std::size_t n = static_cast<std::size_t>(out_end - out_.data());
+  if (n == 0) return;
+  produced_ = true;
+  sink_(std::string_view(out_.data(), n));
+}
 bool MessageDecoder::TakeByte(unsigned char c, char*& out) {
   const int sextet = kSextets[c];
   if (sextet >= 0 && padding_ == 0 && !zeros_) {
@@ -320,32 +293,21 @@ bool MessageDecoder::TakeByte(unsigned char c, char*& out) {
   return false;  // a symbol after padding, or any other character
 }
 
-namespace {
-
-// TrimDer without the copy, for a large message: false (and `der` untouched) when it is not
-// one DER element followed by nothing but zero bytes.
-bool TrimDerInPlace(Bytes& der) {
-  bool indefinite = false;
-  std::size_t length = DerLength(der, indefinite);
-  if (indefinite) return true;
-  if (length == 0 || der.find_first_not_of('\0', length) != Bytes::npos) return false;
-  der.resize(length);
-  return true;
-}
-
-}  // namespace
-
-Bytes MessageDecoder::Finish() {
-  if (form_ != Form::kBase64) {
-    if (!gathered_.empty() && static_cast<unsigned char>(gathered_[0]) == 0x30 &&
-        TrimDerInPlace(gathered_))
-      return std::move(gathered_);
-    return DecodeMessage(gathered_, bad_form_hresult_);
+void MessageDecoder::Finish() {
+  switch (form_) {
+    case Form::kUnknown:
+    case Form::kArmourHeader:
+    case Form::kArmourEnd:
+      Refuse();
+    case Form::kDer:
+      break;
+    case Form::kBase64:
+    case Form::kDone:
+      // Unpadded input is accepted too, but a lone dangling sextet is not a byte.
+      if (padding_ > 2 || (padding_ > 0 && symbols_ % 4 != 0) || bits_ >= 6) Refuse();
+      break;
   }
-  if (bad_ || padding_ > 2 || (padding_ > 0 && symbols_ % 4 != 0) || bits_ >= 6 || out_.empty() ||
-      !TrimDerInPlace(out_))
-    throw Error::Component(bad_form_hresult_, "The message is not in a form that can be read.");
-  return std::move(out_);
+  if (!produced_) Refuse();
 }
 
 std::string HexUpper(std::string_view data) {

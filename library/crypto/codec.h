@@ -41,33 +41,45 @@ class Base64LineWriter {
 
 // The DER bytes of a message handed over in any of the forms we read: DER (trailing zero bytes
 // allowed, as binary file reads add one), Base64 with any line breaks or blanks, or PEM
-// armour around Base64. Anything else raises vellum::Error with `bad_form_hresult`.
+// armour around Base64. Anything else raises vellum::Error with `bad_form_hresult`. The whole
+// message through MessageDecoder, trimmed to its outer DER element.
 Bytes DecodeMessage(std::string_view message, std::int32_t bad_form_hresult);
 
-// DecodeMessage for a message read in pieces. Base64 text, the usual form of a large message,
-// is decoded as it arrives, so the text is never held; DER and PEM-armoured text are gathered
-// and handed to DecodeMessage. Write never raises, so a caller can finish reading (and report
-// a read failure as such) before Finish raises `bad_form_hresult` for a message it cannot read.
-// `expected_size` (the file's size, or 0) lets the DER buffer be sized once.
+// Decodes a message read in pieces, handing its DER bytes to `der` as they come, so that no
+// form is ever held whole. The form is told by the first bytes: 0x30 starts DER, which passes
+// through unchanged (its end, and the zero bytes allowed after it, are for the DER reader to
+// judge); after any blanks, '-' starts PEM armour (the "-----BEGIN ...-----" line must come
+// within 64 KiB; the Base64 body ends at "-----END ", after which nothing counts); anything
+// else is Base64 with blanks anywhere, '=' only as padding at the end, and zero bytes only at
+// the very end. Write and Finish raise vellum::Error with `bad_form_hresult` as soon as the
+// text breaks these rules; errors raised by `der` pass on.
 class MessageDecoder {
  public:
-  MessageDecoder(std::int32_t bad_form_hresult, std::uint64_t expected_size);
+  MessageDecoder(std::int32_t bad_form_hresult, ByteSink der);
   void Write(std::string_view piece);
-  Bytes Finish();
+  void Finish();
 
  private:
-  enum class Form { kUnknown, kGathered, kBase64 };
+  enum class Form { kUnknown, kDer, kArmourHeader, kBase64, kArmourEnd, kDone };
+  static constexpr std::size_t kArmourLimit = std::size_t{1} << 16;
+  void WriteArmourHeader(std::string_view piece);
+  void WriteArmourEnd(std::string_view piece);
   void WriteBase64(std::string_view text);
   // One byte outside a run of whole groups: a symbol, a blank, padding or a trailing zero byte.
   // False when it breaks the rules.
   bool TakeByte(unsigned char c, char*& out);
+  // Hands on the bytes decoded into out_ up to `out_end`.
+  void Hand(const char* out_end);
+  [[noreturn]] void Refuse() const;
 
   std::int32_t bad_form_hresult_;
-  std::uint64_t expected_size_;
+  ByteSink sink_;
   Form form_ = Form::kUnknown;
-  Bytes gathered_;  // DER or armoured text, or the first blanks
-  Bytes out_;
-  bool bad_ = false;
+  bool blanks_ = false;    // blanks came before the form showed
+  bool armoured_ = false;  // the Base64 is a PEM body
+  bool produced_ = false;  // some byte was handed on
+  Bytes held_;             // armour lines while they are read
+  Bytes out_;              // one batch of decoded bytes
   std::uint32_t accumulator_ = 0;
   int bits_ = 0;
   int padding_ = 0;

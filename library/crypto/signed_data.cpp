@@ -196,58 +196,6 @@ AttachedLayout LayOutAttached(std::string_view der, std::uint64_t content_length
   return layout;
 }
 
-// An attached message of the layout LayOutAttached writes, taken apart without copying its
-// content: the same message in detached form, and where the content sits in `der`.
-struct HeldMessage {
-  Bytes detached;
-  std::string_view content;
-};
-
-// False for any other layout (indefinite lengths, a constructed OCTET STRING, no content):
-// those are read the ordinary way.
-bool SplitAttached(std::string_view der, HeldMessage& held) {
-  try {
-    const DerItem info = ReadDerItem(der, 0);
-    const DerItem type = ReadDerItem(der, info.body());
-    const DerItem explicit_data = ReadDerItem(der, type.end());
-    const DerItem signed_data = ReadDerItem(der, explicit_data.body());
-    if (info.tag != 0x30 || info.end() != der.size() || type.tag != 0x06 ||
-        explicit_data.tag != 0xA0 || explicit_data.end() != info.end() || signed_data.tag != 0x30 ||
-        signed_data.end() != explicit_data.end())
-      return false;
-    const DerItem version = ReadDerItem(der, signed_data.body());
-    const DerItem digests = ReadDerItem(der, version.end());
-    const DerItem encap = ReadDerItem(der, digests.end());
-    const DerItem content_type = ReadDerItem(der, encap.body());
-    if (encap.tag != 0x30 || encap.end() > signed_data.end() || content_type.tag != 0x06 ||
-        content_type.end() >= encap.end())
-      return false;
-    const DerItem econtent = ReadDerItem(der, content_type.end());
-    const DerItem octets = ReadDerItem(der, econtent.body());
-    if (econtent.tag != 0xA0 || econtent.end() != encap.end() || octets.tag != 0x04 ||
-        octets.end() != econtent.end())
-      return false;
-
-    const Bytes encap_header = DerHeader(0x30, content_type.size());
-    const std::uint64_t signed_length =
-        signed_data.length - encap.size() + encap_header.size() + content_type.size();
-    const Bytes signed_header = DerHeader(0x30, signed_length);
-    const std::uint64_t explicit_length = signed_header.size() + signed_length;
-    const Bytes explicit_header = DerHeader(0xA0, explicit_length);
-    held.detached = DerHeader(0x30, type.size() + explicit_header.size() + explicit_length);
-    held.detached.append(der.substr(type.at, type.size()));
-    held.detached += explicit_header + signed_header;
-    held.detached.append(der.substr(version.at, encap.at - version.at));
-    held.detached += encap_header;
-    held.detached.append(der.substr(content_type.at, content_type.size()));
-    held.detached.append(der.substr(encap.end(), signed_data.end() - encap.end()));
-    held.content = der.substr(octets.body(), octets.length);
-    return true;
-  } catch (const Error&) {
-    return false;
-  }
-}
-
 // The message digest the (one) signer signed, from its signed attributes.
 std::string_view SignedDigest(CMS_ContentInfo* cms) {
   STACK_OF(CMS_SignerInfo)* infos = CMS_get0_SignerInfos(cms);
@@ -416,28 +364,6 @@ void SignedData::Verify(const Bytes& message, bool detached) {
 void SignedData::VerifyDetached(const Bytes& message, const ContentReader& content) {
   ReaderBio bio(content);
   CheckMessage(message, true, bio.get(), &bio.error());
-}
-
-std::string_view SignedData::VerifyAttachedDer(Bytes der) {
-  held_ = std::move(der);
-  HeldMessage held;
-  if (!SplitAttached(held_, held)) {
-    Bytes message = std::move(held_);
-    held_.clear();
-    Verify(message, false);
-    return content_;
-  }
-  // The content is digested where it lies; only the small detached form is parsed.
-  std::string_view rest = held.content;
-  ReaderBio bio([&rest](char* buffer, std::size_t capacity) {
-    std::size_t n = std::min(capacity, rest.size());
-    if (n > 0) std::memcpy(buffer, rest.data(), n);
-    rest.remove_prefix(n);
-    return n;
-  });
-  content_.clear();
-  CheckMessage(held.detached, true, bio.get(), &bio.error());
-  return held.content;
 }
 
 void SignedData::CheckMessage(const Bytes& message, bool detached, BIO* content,

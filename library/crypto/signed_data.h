@@ -144,12 +144,6 @@ class SignedData {
   // one set before, with the same failures; an error raised by `content` passes on as it is.
   void VerifyDetached(const Bytes& message, const ContentReader& content);
 
-  // Verify of an attached message already in DER, taking the bytes over. The content is left
-  // where it lies in them rather than copied out, so a large message is held once; the view
-  // returned (in place of Content()) lasts until the next Verify. Messages of another layout
-  // than ours (BER, a content in parts) are checked as Verify checks them.
-  std::string_view VerifyAttachedDer(Bytes der);
-
   // The signers of the last successful Verify, in message order; empty before one.
   const std::vector<MessageSigner>& Signers() const { return signers_; }
 
@@ -160,7 +154,6 @@ class SignedData {
                     const std::exception_ptr* content_error);
 
   Bytes content_;
-  Bytes held_;  // the message VerifyAttachedDer took over
   std::vector<MessageSigner> signers_;
 };
 

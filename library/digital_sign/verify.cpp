@@ -4,18 +4,21 @@
 // stage under way picks the text of a failure from the table below.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <ctime>
+#include <functional>
 #include <optional>
 
 #include "library/com/bstr.h"
-#include "library/crypto/codec.h"
+#include "library/crypto/encrypted_data.h"
 #include "library/crypto/signed_data.h"
+#include "library/digital_sign/attached_reading.h"
 #include "library/digital_sign/certificate_report.h"
 #include "library/digital_sign/operations.h"
 #include "library/digital_sign/signature_files.h"
 #include "library/digital_sign/whole_file.h"
-#include "library/encryption/encryption_logic.h"
 #include "library/platform/error.h"
 #include "library/platform/secret.h"
 #include "library/platform/text.h"
@@ -83,19 +86,6 @@ constexpr StageTexts kFailures[] = {
 // bytes; a binary message as its bytes (the reader's trailing zero byte is accepted there).
 Bytes MessageBytes(const Bytes& text, bool binary) {
   return binary ? text : Utf16leToAnsi(text);
-}
-
-// The signature file's message, decoded as the file is read. The file's bytes go to the decoder
-// as they are: a text read decodes ANSI that MessageBytes encodes back (over all 256 byte
-// values), and the zero byte of a binary read is accepted after every form, so both modes give
-// the decoder what they would have given DecodeMessage.
-crypto::MessageDecoder ReadSignatureMessage(const std::string& path) {
-  WholeFileReader reader(path, true, false);
-  crypto::MessageDecoder decoder(hr::kNotSignedMessage, reader.FileSize() + 1);
-  std::string buffer(std::size_t{1} << 16, '\0');
-  for (std::size_t n; (n = reader.Read(buffer.data(), buffer.size())) > 0;)
-    decoder.Write(std::string_view(buffer.data(), n));
-  return decoder;
 }
 
 std::vector<certificate_report::SignerChain> Chains(const crypto::SignedData& signed_data) {
@@ -255,49 +245,135 @@ class VerifyCall {
     return true;
   }
 
-  // An attached message: only one to decrypt is read whole; any other is decoded as it is
-  // read.
+  // An attached message, read through its layers twice without being held: once for its
+  // framing and the content's trailer, once to check the content's digest while it is restored.
+  // A message of another layout than ours comes back whole from the first reading.
   bool CheckAttached() {
     ReadEncoding();
-    if (mode_ == VerifyMode::kFile && credentials_ && decrypt_flag_)
-      message_ = ReadWholeFile(signature_path_, binary_, false);
-    else
-      decoder_.emplace(ReadSignatureMessage(signature_path_));
-    if (!Decrypt()) return false;
+    const bool encrypted = mode_ == VerifyMode::kFile && credentials_ && decrypt_flag_;
+    const platform::SecretText password(encrypted ? Utf16leToUtf8(hash_) : std::string());
+    const Bytes* key = encrypted ? &password.get() : nullptr;
+    attached_reading::Pass first(signature_path_, binary_, key, {});
+    first.Run();
+    if (mode_ == VerifyMode::kFile) stage_ = kDecrypt;
+    if (encrypted && (first.decrypt_error() || !KnownCipherCode())) return Stop(kText.not_valid);
+    decrypted_ = encrypted;
     stage_ = kVerify;
-    std::string_view content;
-    if (decoder_) {
-      content = signed_data_.VerifyAttachedDer(decoder_->Finish());
-    } else {
-      signed_data_.Verify(MessageBytes(message_, binary_), false);
-      content = signed_data_.Content();
+    if (first.message_error()) std::rethrow_exception(first.message_error());
+    const attached_reading::Framing framing = first.TakeFraming();
+    if (!framing.streamed) {
+      signed_data_.Verify(framing.whole, false);
+      StoreText(a_.VerifyErr,
+                certificate_report::Verdict(fingerprint_, Chains(signed_data_), Wording(), now_));
+      const Bytes& content = signed_data_.Content();
+      const auto carried = TakeCarried(content);
+      return Restore(carried, [&](const std::string& path, platform::Privacy privacy) {
+        WriteWholeFile(path, carried.data, binary_, privacy);
+      });
     }
+    return CheckStreamed(framing, key);
+  }
+
+  // Decrypting names the cipher the message names; a code beyond the known ones fails all the
+  // same, as the decrypting component refuses it before it reads the message.
+  bool KnownCipherCode() const {
+    try {
+      crypto::EncryptedData().SetAlgorithm(std::max(OptionalCode(a_.EncryptionAlgorithm), 0));
+      return true;
+    } catch (const Error&) {
+      return false;
+    }
+  }
+
+  // The carried content taken apart; the hash leads it only when the message was neither
+  // encrypted nor packed.
+  signature_files::CarriedContentView TakeCarried(std::string_view content) const {
+    const bool hash_expected = mode_ == VerifyMode::kFile && credentials_ && !decrypted_;
+    return signature_files::TakeAttachedContentView(
+        content, hash_expected ? std::string_view(hash_) : std::string_view(), binary_);
+  }
+
+  // The second reading: the content goes through the digest and, when it can be restored, into
+  // the restored file, which is put in place only once the signature holds. Nothing is reported
+  // before the verdict, so a bad signature is reported as such whatever the writing met.
+  bool CheckStreamed(const attached_reading::Framing& framing, const Bytes* key) {
+    // The trailer is among the content's last bytes: the content with its middle left out
+    // takes apart as the whole content would.
+    const Bytes ends = framing.head + framing.tail;
+    const auto carried = TakeCarried(ends);
+    std::optional<ContentFileWriter> writer;
+    std::uint64_t data_begin = 0;
+    std::uint64_t data_end = 0;
+    if (carried.fault == signature_files::ContentFault::kNone) {
+      data_begin = static_cast<std::uint64_t>(carried.data.data() - ends.data());
+      data_end = framing.content_length - (ends.size() - data_begin - carried.data.size());
+      const bool to_temp = original_.empty();
+      const std::string restored =
+          signature_files::RestoredFilePath(fingerprint_, carried.name, !to_temp);
+      if (!ReplacesInput(restored))
+        writer.emplace(restored, binary_,
+                       to_temp ? platform::Privacy::kPrivate : platform::Privacy::kShared);
+    }
+    std::uint64_t at = 0;
+    Bytes pending;
+    auto take = [&](std::string_view bytes) {
+      const std::uint64_t from = std::max(at, data_begin);
+      const std::uint64_t to = std::min(at + bytes.size(), data_end);
+      if (writer && from < to) writer->Write(bytes.substr(from - at, to - from));
+      at += bytes.size();
+      pending.append(bytes);
+    };
+    stage_ = kReadSignature;
+    attached_reading::Pass second(signature_path_, binary_, key, take);
+    stage_ = kVerify;
+    VerifyContent(framing, second, pending);
     StoreText(a_.VerifyErr,
               certificate_report::Verdict(fingerprint_, Chains(signed_data_), Wording(), now_));
-    return Restore(content);
+    return Restore(carried, [&](const std::string&, platform::Privacy) { writer->Commit(); });
   }
 
-  bool Decrypt() {
-    if (mode_ != VerifyMode::kFile) return true;
-    stage_ = kDecrypt;
-    if (!credentials_ || !decrypt_flag_) return true;
-    // A binary read ends with the reader's zero byte; the encrypted text never does.
-    if (binary_ && message_.size() % 2 == 1 && message_.back() == '\0') message_.pop_back();
-    Bytes plain;
-    std::string ignored;
-    if (!DecryptMessage(hash_, message_, plain, ignored, OptionalCode(a_.EncryptionAlgorithm)))
-      return Stop(kText.not_valid);
-    message_ = std::move(plain);
-    decrypted_ = true;
-    return true;
+  // The detached form of the message checked over the content of the second reading, which must
+  // find the message the first one found.
+  void VerifyContent(const attached_reading::Framing& framing, attached_reading::Pass& second,
+                     Bytes& pending) {
+    std::size_t taken = 0;
+    try {
+      signed_data_.VerifyDetached(framing.detached, [&](char* buffer, std::size_t capacity) {
+        while (taken == pending.size()) {
+          pending.clear();
+          taken = 0;
+          if (!second.Step()) break;
+        }
+        const std::size_t n = std::min(capacity, pending.size() - taken);
+        std::memcpy(buffer, pending.data() + taken, n);
+        taken += n;
+        return n;
+      });
+    } catch (const Error&) {
+      // A read failure is the signature file's, whatever the component was doing.
+      if (second.read_failed()) stage_ = kReadSignature;
+      throw;
+    }
+    second.Run();
+    for (const std::exception_ptr& failure : {second.decrypt_error(), second.message_error()})
+      if (failure) std::rethrow_exception(failure);
+    if (!(second.TakeFraming() == framing))
+      throw Error::Component(hr::kHashMismatch,
+                             "The signature file changed while it was being read.");
   }
 
-  // Writes the carried content under its carried name.
-  bool Restore(std::string_view content) {
-    // The hash leads the content only when the message was neither encrypted nor packed.
-    const bool hash_expected = mode_ == VerifyMode::kFile && credentials_ && !decrypted_;
-    auto carried = signature_files::TakeAttachedContentView(
-        content, hash_expected ? std::string_view(hash_) : std::string_view(), binary_);
+  bool ReplacesInput(const std::string& restored) const {
+    try {
+      RefuseReplacingInput(restored, fingerprint_, signature_path_);
+      return false;
+    } catch (const Error&) {
+      return true;
+    }
+  }
+
+  // Writes the carried content under its carried name: `write` puts it at the path.
+  bool Restore(const signature_files::CarriedContentView& carried,
+               const std::function<void(const std::string&, platform::Privacy)>& write) {
     if (carried.fault == signature_files::ContentFault::kCredentialsMismatch)
       return Stop(kText.credentials_mismatch);
     stage_ = kParseContent;
@@ -309,8 +385,7 @@ class VerifyCall {
     StoreText(a_.sOriginalFName, original_);
     stage_ = kWriteOriginal;
     RefuseReplacingInput(original_, fingerprint_, signature_path_);
-    WriteWholeFile(original_, carried.data, binary_,
-                   to_temp ? platform::Privacy::kPrivate : platform::Privacy::kShared);
+    write(original_, to_temp ? platform::Privacy::kPrivate : platform::Privacy::kShared);
     StoreText(a_.VerifyErr,
               Fill(kText.restored, {{"last", TextOrEmpty(a_.VerifyErr)}, {"file", original_}}));
     return true;
@@ -368,9 +443,7 @@ class VerifyCall {
   std::string original_;
   std::time_t now_ = 0;
   // The message.
-  Bytes message_;                                  // held whole, to be decrypted
-  std::optional<crypto::MessageDecoder> decoder_;  // decoded as it is read
-  bool decrypted_ = false;
+  bool decrypted_ = false;  // the signed message came out of the encrypted layer
   crypto::SignedData signed_data_;
 };
 

@@ -91,28 +91,77 @@ Bytes ReadWholeFile(const std::string& sFileName, bool bBinary, bool trim) {
 
 void WriteWholeFile(const std::string& sFileName, std::string_view sData, bool bBinary,
                     platform::Privacy privacy) {
-  RefuseSpecialTarget(sFileName);
-  if (bBinary) {
-    platform::WriteFileAtomic(sFileName, sData, privacy);
+  ContentFileWriter file(sFileName, bBinary, privacy);
+  file.Write(sData);
+  file.Commit();
+}
+
+ContentFileWriter::ContentFileWriter(const std::string& sFileName, bool bBinary,
+                                     platform::Privacy privacy)
+    : binary_(bBinary) {
+  try {
+    RefuseSpecialTarget(sFileName);
+  } catch (const Error&) {
+    refused_ = std::current_exception();
     return;
   }
-  // Windows-1252 maps all 256 bytes, so the text fits exactly when it comes back unchanged. The
-  // check runs before anything is created, and piece by piece, so a large text is not held in
-  // a second and third form.
+  try {
+    file_.emplace(sFileName, privacy);
+  } catch (const Error&) {
+    open_failed_ = std::current_exception();
+  }
+}
+
+void ContentFileWriter::Write(std::string_view bytes) {
+  if (refused_ || bytes.empty()) return;
+  if (binary_) return Put(bytes);
+  // Windows-1252 maps all 256 bytes, so the text fits exactly when it comes back unchanged.
+  // Pieces are whole units: a byte cut from its unit waits for the next piece.
+  if (!odd_.empty()) {
+    odd_.push_back(bytes[0]);
+    bytes.remove_prefix(1);
+    PutText(odd_);
+    odd_.clear();
+  }
   constexpr std::size_t kPiece = std::size_t{1} << 16;  // even: pieces end on a unit
-  std::string ansi;
-  for (std::size_t at = 0; at < sData.size(); at += kPiece) {
-    std::string_view piece = sData.substr(at, kPiece);
-    if (!PlainLatin1(piece, ansi) && AnsiToUtf16le(Utf16leToAnsi(piece)) != piece)
-      throw Error::Runtime(rt::kInvalidCall);
+  const std::size_t whole = bytes.size() - bytes.size() % 2;
+  for (std::size_t at = 0; at < whole && !refused_; at += kPiece)
+    PutText(bytes.substr(at, std::min(kPiece, whole - at)));
+  if (whole < bytes.size()) odd_ = bytes.substr(whole);
+}
+
+void ContentFileWriter::PutText(std::string_view units) {
+  if (!PlainLatin1(units, ansi_)) {
+    ansi_ = Utf16leToAnsi(units);
+    if (AnsiToUtf16le(ansi_) != units) {
+      // Nothing of it is written: '?' in place of a character would be a different file.
+      refused_ = std::make_exception_ptr(Error::Runtime(rt::kInvalidCall));
+      file_.reset();
+      return;
+    }
   }
-  platform::AtomicFileWriter file(sFileName, privacy);
-  for (std::size_t at = 0; at < sData.size(); at += kPiece) {
-    std::string_view piece = sData.substr(at, kPiece);
-    if (!PlainLatin1(piece, ansi)) ansi = Utf16leToAnsi(piece);
-    file.Write(ansi);
+  Put(ansi_);
+}
+
+void ContentFileWriter::Put(std::string_view bytes) {
+  if (!file_ || write_failed_) return;
+  try {
+    file_->Write(bytes);
+  } catch (const Error&) {
+    write_failed_ = std::current_exception();
   }
-  file.Commit();
+}
+
+void ContentFileWriter::Commit() {
+  // A last byte without its unit cannot be ANSI text.
+  if (!odd_.empty() && !refused_) {
+    refused_ = std::make_exception_ptr(Error::Runtime(rt::kInvalidCall));
+    file_.reset();
+  }
+  // In WriteWholeFile's order: the target, the text, the file's creation, its writing.
+  for (const std::exception_ptr& failure : {refused_, open_failed_, write_failed_})
+    if (failure) std::rethrow_exception(failure);
+  file_->Commit();
 }
 
 }  // namespace vellum

@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <exception>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -38,6 +40,32 @@ Bytes ReadWholeFile(const std::string& sFileName, bool bBinary, bool trim);
 // shared temporary folder (0600, another user's file of that name refused with error 70).
 void WriteWholeFile(const std::string& sFileName, std::string_view sData, bool bBinary,
                     platform::Privacy privacy = platform::Privacy::kShared);
+
+// WriteWholeFile for content that arrives in pieces (content restored while it is verified):
+// the same bytes, checks and failures, the file put in place only by Commit. Write never
+// raises; Commit raises what WriteWholeFile would have raised for all the pieces together, in
+// its order (a special target, text ANSI cannot hold, the file's creation, its writing), so a
+// caller can finish the work that decides whether to keep the file before hearing of a write
+// failure. A writer destroyed before Commit leaves the old file whole and nothing behind.
+class ContentFileWriter {
+ public:
+  ContentFileWriter(const std::string& sFileName, bool bBinary,
+                    platform::Privacy privacy = platform::Privacy::kShared);
+  void Write(std::string_view bytes);
+  void Commit();
+
+ private:
+  void PutText(std::string_view units);
+  void Put(std::string_view bytes);
+
+  bool binary_;
+  std::optional<platform::AtomicFileWriter> file_;
+  std::exception_ptr refused_;       // the target, or the text
+  std::exception_ptr open_failed_;   // the temporary file could not be made
+  std::exception_ptr write_failed_;  // nor written
+  Bytes odd_;                        // text: a byte whose unit's other half is still to come
+  std::string ansi_;
+};
 
 // The trim rule of ReadWholeFile, exposed for the callers that trim content they build.
 //

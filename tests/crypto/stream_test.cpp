@@ -88,56 +88,6 @@ TEST(Base64LineWriter, GivesEncodeBase64LinesForEveryCut) {
   }
 }
 
-// ---- Message forms in pieces -------------------------------------------------------------------
-
-// Each form a reader accepts, and some it refuses: decoded in pieces, the answer (bytes or
-// failure code) is DecodeMessage's.
-TEST_F(StreamTest, MessageDecoderAgreesWithDecodeMessage) {
-  const Bytes der = WholeSign("content", false, kEncodeBinary);
-  const Bytes base64 = EncodeBase64Lines(der);
-  struct Case {
-    const char* why;
-    Bytes text;
-  };
-  const std::vector<Case> cases = {
-      {"DER", der},
-      {"DER and the binary reader's zero", der + '\0'},
-      {"Base64 lines", base64},
-      {"Base64 and a zero", base64 + '\0'},
-      {"Base64 on one line, blanks before", "  \r\n" + Bytes(EncodeBase64Lines(der)).erase(64, 2)},
-      {"PEM armour", "-----BEGIN CMS-----\n" + base64 + "-----END CMS-----\n"},
-      {"Base64 with junk", base64.substr(0, 100) + "*" + base64.substr(100)},
-      {"Base64, then a zero, then more", base64.substr(0, 10) + '\0' + base64.substr(10)},
-      {"padding in the middle", "QQ==QQ=="},
-      {"too short to be DER", "QQ=="},
-      {"DER with junk after it", der + "x"},
-      {"blanks only", " \r\n"},
-      {"empty", ""},
-  };
-  for (const auto& c : cases)
-    for (std::size_t piece : {1, 5, 65536}) {
-      std::int32_t whole_code = 0;
-      Bytes whole;
-      try {
-        whole = DecodeMessage(c.text, hr::kNotSignedMessage);
-      } catch (const Error& e) {
-        whole_code = e.number();
-      }
-      MessageDecoder decoder(hr::kNotSignedMessage, c.text.size());
-      for (std::size_t at = 0; at < c.text.size(); at += piece)
-        decoder.Write(std::string_view(c.text).substr(at, piece));
-      std::int32_t streamed_code = 0;
-      Bytes streamed;
-      try {
-        streamed = decoder.Finish();
-      } catch (const Error& e) {
-        streamed_code = e.number();
-      }
-      EXPECT_EQ(streamed_code, whole_code) << c.why << " piece " << piece;
-      EXPECT_EQ(streamed, whole) << c.why << " piece " << piece;
-    }
-}
-
 // ---- Signing in pieces -------------------------------------------------------------------------
 
 // The streamed message is the whole-buffer message byte for byte, in both layouts and both
@@ -229,42 +179,6 @@ TEST_F(StreamTest, ReaderErrorsPassThroughVerifying) {
     EXPECT_EQ(e.description(), "File: x not found.");
   }
   EXPECT_TRUE(data.Signers().empty());
-}
-
-// Held attached verifying: the content comes back in place, with Verify's signers and codes.
-TEST_F(StreamTest, VerifyAttachedDerAgreesWithVerify) {
-  const Bytes content = RandomBytes(70000, 11);
-  const Bytes der = WholeSign(content, false, kEncodeBinary);
-  SignedData held;
-  EXPECT_EQ(held.VerifyAttachedDer(der), content);
-  EXPECT_EQ(held.Signers().size(), 1u);
-
-  // The last content byte sits just before the certificates.
-  Bytes tampered = der;
-  tampered[tampered.find(content.substr(content.size() - 16)) + 15] ^= 1;
-  SignedData whole;
-  EXPECT_HRESULT(hr::kHashMismatch, whole.Verify(tampered, false));
-  EXPECT_HRESULT(hr::kHashMismatch, held.VerifyAttachedDer(tampered));
-
-  const Bytes detached = WholeSign(content, true, kEncodeBinary);
-  EXPECT_HRESULT(hr::kBadMessageType, whole.Verify(detached, false));
-  EXPECT_HRESULT(hr::kBadMessageType, held.VerifyAttachedDer(detached));
-}
-
-// Messages streamed by other tools use indefinite lengths and a content in parts: those take
-// the ordinary road and still give their content.
-TEST_F(StreamTest, VerifyAttachedDerReadsBerFromOtherTools) {
-  const Bytes content = RandomBytes(10000, 13);
-  ossl::BioPtr in = ossl::MemoryReader(content);
-  const unsigned flags = CMS_BINARY | CMS_STREAM;
-  ossl::CmsPtr cms(CMS_sign(cert_->x509(), cert_->key(), nullptr, in.get(), flags));
-  ASSERT_TRUE(cms);
-  ossl::BioPtr out(BIO_new(BIO_s_mem()));
-  ASSERT_EQ(i2d_CMS_bio_stream(out.get(), cms.get(), in.get(), flags), 1);
-  const Bytes ber = ossl::MemoryContents(out.get());
-  ASSERT_EQ(static_cast<unsigned char>(ber[1]), 0x80) << "expected an indefinite length";
-  SignedData held;
-  EXPECT_EQ(held.VerifyAttachedDer(ber), content);
 }
 
 }  // namespace

@@ -319,6 +319,80 @@ TEST_F(SigningInterop, OpensslSignaturesVerifyHere) {
   }
 }
 
+// Attached messages openssl made, in DER, PEM and streamed BER (lengths left open, content in
+// parts), and password-encrypted ones around them, restore their content here; a wrong password
+// fails at the decrypting stage.
+TEST_F(SigningInterop, OpensslAttachedAndEncryptedMessagesRestoreHere) {
+  const std::string hash = CredentialsHash("ann", "pw");
+  for (const char* folder : {"t1", "t2", "t3", "b1", "b2", "b3"}) fs::create_directories(W(folder));
+  Put("text.content", AnsiToUnits("from elsewhere\r\no.txt05"));
+  Put("bin.content", Bytes("xyz\0", 4) + AnsiToUnits("b.bin05"));
+  ASSERT_EQ(OpensslSign("text.content", "t1/sig.pem", true, "PEM"), 0);
+  ASSERT_EQ(OpensslSign("bin.content", "b1/sig.der", true, "DER"), 0);
+  ASSERT_EQ(
+      Openssl("cms -sign -binary -nosmimecap -md sha256 -signer signer.pem -inkey signer.key "
+              "-certfile chain.pem -in bin.content -nodetach -stream -outform DER -out b2/sig.der"),
+      0);
+  // The encrypted layer holds the signed message as a signature file would: Base64 text as
+  // UTF-16LE units in text mode, the DER in binary mode.
+  ASSERT_EQ(OpensslSign("text.content", "signed.der", true), 0);
+  Put("inner.units", AnsiToUnits(EncodeBase64(testing::ReadFile(W("signed.der")))));
+  for (const std::string stream : {"", " -stream"}) {
+    const std::string folder = stream.empty() ? "t2" : "t3";
+    ASSERT_EQ(Openssl("cms -encrypt -binary -aes256 -in inner.units -pwri_password " + hash +
+                      stream + " -outform DER -out " + folder + "/env.der"),
+              0);
+    Put(folder + "/sig.txt", EncodeBase64(testing::ReadFile(W(folder + "/env.der"))));
+  }
+  ASSERT_EQ(Openssl("cms -encrypt -binary -des3 -in b1/sig.der -pwri_password " + hash +
+                    " -outform DER -out b3/env.der"),
+            0);
+  Put("b3/sig.bin", AnsiToUnits(EncodeBase64(testing::ReadFile(W("b3/env.der")))));
+  struct Case {
+    const char* why;
+    std::string signature;
+    bool binary;
+    bool encrypted;
+    std::string restored;
+    Bytes data;
+  } const cases[] = {
+      {"PEM, text", "t1/sig.pem", false, false, "t1/o.txt", "from elsewhere\r\n"},
+      {"DER, binary", "b1/sig.der", true, false, "b1/b.bin", "xyz"},
+      {"BER streamed by openssl, binary", "b2/sig.der", true, false, "b2/b.bin", "xyz"},
+      {"encrypted, text", "t2/sig.txt", false, true, "t2/o.txt", "from elsewhere\r\n"},
+      {"encrypted as it streamed (BER), text", "t3/sig.txt", false, true, "t3/o.txt",
+       "from elsewhere\r\n"},
+      {"encrypted with triple DES, binary", "b3/sig.bin", true, true, "b3/b.bin", "xyz"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    VerifyCall verify(W(c.signature));
+    verify.detached = com::Variant::Bool(false);
+    verify.binary = com::Variant::Bool(c.binary);
+    verify.original = com::Variant::Text("x");
+    if (c.encrypted) {
+      verify.user = com::Variant::Text("ann");
+      verify.password = com::Variant::Text("pw");
+      verify.decrypt = com::Variant::Bool(true);
+    }
+    EXPECT_TRUE(CallVerifyFile(verify)) << verify.Message();
+    EXPECT_EQ(verify.Original(), W(c.restored));
+    EXPECT_EQ(testing::ReadFile(W(c.restored)), c.data);
+    if (!c.encrypted) continue;
+    fs::remove(W(c.restored));
+    VerifyCall wrong(W(c.signature));
+    wrong.detached = com::Variant::Bool(false);
+    wrong.binary = com::Variant::Bool(c.binary);
+    wrong.original = com::Variant::Text("x");
+    wrong.user = com::Variant::Text("ann");
+    wrong.password = com::Variant::Text("other");
+    wrong.decrypt = com::Variant::Bool(true);
+    EXPECT_FALSE(CallVerifyFile(wrong));
+    EXPECT_EQ(wrong.Message(), "Signature or Certificate is not valid .");
+    EXPECT_FALSE(fs::exists(W(c.restored)));
+  }
+}
+
 // ---- Crafted attached contents: the carried name decides where a file goes ------------------
 
 class CarriedNames : public SigningInterop {
