@@ -6,7 +6,7 @@
 #include <array>
 #include <cstdint>
 
-#include "library/crypto/der_stream.h"
+#include "library/crypto/der_items.h"
 #include "library/platform/error.h"
 
 namespace vellum::crypto {

@@ -8,23 +8,43 @@ void LayoutFault() {
   throw Error::Component(hr::kFail, "The message could not be laid out.");
 }
 
+DerHeaderRead ReadDerHeader(std::string_view bytes, DerElementHeader& header) {
+  header = {};
+  if (bytes.empty()) return DerHeaderRead::kNeedMore;
+  header.tag = static_cast<unsigned char>(bytes[0]);
+  if ((header.tag & 0x1F) == 0x1F) return DerHeaderRead::kBad;
+  if (bytes.size() < 2) return DerHeaderRead::kNeedMore;
+  const auto first = static_cast<unsigned char>(bytes[1]);
+  header.size = 2;
+  if (first < 0x80) {
+    header.length = first;
+    return DerHeaderRead::kComplete;
+  }
+  if (first == 0x80) {
+    header.indefinite = true;
+    return DerHeaderRead::kComplete;
+  }
+  const std::size_t count = first & 0x7F;
+  if (count > 8) return DerHeaderRead::kBad;
+  if (bytes.size() < 2 + count) return DerHeaderRead::kNeedMore;
+  for (std::size_t i = 0; i < count; ++i)
+    header.length = (header.length << 8) | static_cast<unsigned char>(bytes[2 + i]);
+  if ((header.length >> 63) != 0) return DerHeaderRead::kBad;
+  header.size += count;
+  return DerHeaderRead::kComplete;
+}
+
 DerItem ReadDerItem(std::string_view der, std::size_t at) {
-  if (at > der.size() || der.size() - at < 2) LayoutFault();
+  DerElementHeader header;
+  if (at > der.size() || ReadDerHeader(der.substr(at), header) != DerHeaderRead::kComplete ||
+      header.indefinite)
+    LayoutFault();
   DerItem item;
   item.at = at;
-  item.tag = static_cast<unsigned char>(der[at]);
-  item.header = 2;
-  const auto first = static_cast<unsigned char>(der[at + 1]);
-  if (first < 0x80) {
-    item.length = first;
-  } else {
-    const std::size_t count = first & 0x7F;
-    if (count == 0 || count > sizeof(std::size_t) || der.size() - at - 2 < count) LayoutFault();
-    for (std::size_t i = 0; i < count; ++i)
-      item.length = (item.length << 8) | static_cast<unsigned char>(der[at + 2 + i]);
-    item.header += count;
-  }
-  if (item.length > der.size() - item.body()) LayoutFault();
+  item.tag = header.tag;
+  item.header = header.size;
+  if (header.length > der.size() - item.body()) LayoutFault();
+  item.length = static_cast<std::size_t>(header.length);
   return item;
 }
 

@@ -28,45 +28,6 @@ constexpr unsigned char kEncryptedContent = 0x80;
 
 }  // namespace
 
-DerHeaderRead ReadDerHeader(std::string_view bytes, DerElementHeader& header) {
-  header = {};
-  if (bytes.empty()) return DerHeaderRead::kNeedMore;
-  header.tag = static_cast<unsigned char>(bytes[0]);
-  if ((header.tag & 0x1F) == 0x1F) return DerHeaderRead::kBad;
-  if (bytes.size() < 2) return DerHeaderRead::kNeedMore;
-  const auto first = static_cast<unsigned char>(bytes[1]);
-  header.size = 2;
-  if (first < 0x80) {
-    header.length = first;
-    return DerHeaderRead::kComplete;
-  }
-  if (first == 0x80) {
-    header.indefinite = true;
-    return DerHeaderRead::kComplete;
-  }
-  const std::size_t count = first & 0x7F;
-  if (count > 8) return DerHeaderRead::kBad;
-  if (bytes.size() < 2 + count) return DerHeaderRead::kNeedMore;
-  for (std::size_t i = 0; i < count; ++i)
-    header.length = (header.length << 8) | static_cast<unsigned char>(bytes[2 + i]);
-  if ((header.length >> 63) != 0) return DerHeaderRead::kBad;
-  header.size += count;
-  return DerHeaderRead::kComplete;
-}
-
-Bytes DerHeaderBytes(unsigned char tag, std::uint64_t length) {
-  Bytes header(1, static_cast<char>(tag));
-  if (length < 0x80) {
-    header.push_back(static_cast<char>(length));
-    return header;
-  }
-  Bytes digits;
-  for (std::uint64_t v = length; v != 0; v >>= 8)
-    digits.insert(digits.begin(), static_cast<char>(v & 0xFF));
-  header.push_back(static_cast<char>(0x80 | digits.size()));
-  return header + digits;
-}
-
 DerFramingReader::DerFramingReader(FramedLayout layout, std::int32_t bad_form_hresult,
                                    ByteSink content, Begin begin)
     : layout_(layout),
@@ -278,7 +239,7 @@ Bytes DerFramingReader::DetachedMessage() const {
   for (std::size_t i = levels_.size(); i-- > 0;) {
     const Level& level = levels_[i];
     Bytes body = level.before + inner + level.after;
-    inner = DerHeaderBytes(level.tag, body.size()) + body;
+    inner = DerHeader(level.tag, body.size()) + body;
   }
   return inner;
 }

@@ -10,29 +10,10 @@
 #include <vector>
 
 #include "library/crypto/codec.h"
+#include "library/crypto/der_items.h"
 #include "library/platform/text.h"
 
 namespace vellum::crypto {
-
-// One DER header (X.690 section 8.1): a one-byte tag and a definite or indefinite length.
-struct DerElementHeader {
-  unsigned char tag = 0;
-  std::size_t size = 0;      // the header's own bytes
-  std::uint64_t length = 0;  // the contents' bytes; 0 when indefinite
-  bool indefinite = false;
-  bool constructed() const { return (tag & 0x20) != 0; }
-};
-
-enum class DerHeaderRead { kComplete, kNeedMore, kBad };
-
-// Reads the header at the start of `bytes`. kNeedMore when `bytes` ends inside it; kBad for a
-// tag of several bytes (none appears in the framing we read), a length field of more than eight
-// bytes, the reserved length byte 0xFF, or a length of 2^63 or more. This is the one reader of
-// DER lengths; callers check the length against what contains the element.
-DerHeaderRead ReadDerHeader(std::string_view bytes, DerElementHeader& header);
-
-// The header of an element of `length` content bytes, in the shortest form (X.690 10.1).
-Bytes DerHeaderBytes(unsigned char tag, std::uint64_t length);
 
 // The framing kept around the large field may not exceed this: certificates, revocation lists
 // and signer infos of a real message are some kilobytes, so a message past it is refused rather

@@ -151,11 +151,11 @@ TEST(ReadDerHeader, ReadsEveryLengthFormAndRefusesTheRest) {
   }
 }
 
-TEST(DerHeaderBytes, WritesTheShortestFormThatReadsBack) {
+TEST(DerHeader, WritesTheShortestFormThatReadsBack) {
   for (std::uint64_t length :
        {std::uint64_t{0}, std::uint64_t{127}, std::uint64_t{128}, std::uint64_t{255},
         std::uint64_t{256}, std::uint64_t{65536}, std::uint64_t{1} << 40}) {
-    const Bytes header = DerHeaderBytes(0x04, length);
+    const Bytes header = DerHeader(0x04, length);
     DerElementHeader read;
     ASSERT_EQ(ReadDerHeader(header, read), DerHeaderRead::kComplete) << length;
     EXPECT_EQ(read.size, header.size()) << length;
@@ -313,14 +313,14 @@ TEST_F(DerStreamTest, RefusesFramingPastItsBound) {
   const Bytes attached = Sign("abc", false);
   // A SignedData whose digest algorithms claim 17 MiB; the reader stops at the bound.
   const std::uint64_t huge = std::uint64_t{17} << 20;
-  const Bytes set = DerHeaderBytes(0x31, huge);
+  const Bytes set = DerHeader(0x31, huge);
   const Bytes signed_body_start = Bytes("\x02\x01\x01", 3) + set;
   const std::uint64_t signed_length = signed_body_start.size() + huge;
-  const Bytes signed_data = DerHeaderBytes(0x30, signed_length) + signed_body_start;
+  const Bytes signed_data = DerHeader(0x30, signed_length) + signed_body_start;
   const Bytes type("\x06\x09\x2A\x86\x48\x86\xF7\x0D\x01\x07\x02", 11);
-  const Bytes explicit_header = DerHeaderBytes(0xA0, signed_data.size() + huge - 0);
-  const Bytes head = DerHeaderBytes(0x30, type.size() + explicit_header.size() + signed_length +
-                                              DerHeaderBytes(0x30, signed_length).size()) +
+  const Bytes explicit_header = DerHeader(0xA0, signed_data.size() + huge - 0);
+  const Bytes head = DerHeader(0x30, type.size() + explicit_header.size() + signed_length +
+                                         DerHeader(0x30, signed_length).size()) +
                      type + explicit_header + signed_data;
   DerFramingReader reader(FramedLayout::kSignedData, kBad, [](std::string_view) {});
   reader.Write(head);
