@@ -204,5 +204,59 @@ TEST(WriteWholeFile, LargeTextConvertsInPiecesAndRefusesAsAWhole) {
   EXPECT_EQ(dir.Listing(), std::vector<std::string>{"t.txt"});
 }
 
+// Restored content written in pieces cut anywhere, units included: the file is WriteWholeFile's
+// for the whole content, in both modes.
+TEST(ContentFileWriter, PiecesCutAnywhereGiveTheWholeWrite) {
+  ScratchFolder dir;
+  const std::string ansi = Repeat(EveryByte(), 600);  // 153600 bytes, over two text pieces
+  for (bool binary : {true, false}) {
+    const Bytes content = binary ? ansi + '\x01' : AnsiToUtf16le(ansi);
+    WriteWholeFile(dir / "whole", content, binary);
+    for (std::size_t piece : {7, 65535, 65537}) {
+      ContentFileWriter writer(dir / "pieces", binary);
+      for (std::size_t at = 0; at < content.size(); at += piece)
+        writer.Write(std::string_view(content).substr(at, piece));
+      writer.Commit();
+      EXPECT_EQ(GetFile(dir / "pieces"), GetFile(dir / "whole"))
+          << "binary " << binary << " piece " << piece;
+    }
+  }
+}
+
+// Write never raises: Commit raises what WriteWholeFile raises, in its order (a special target
+// before text ANSI cannot hold, that before a folder that cannot take the file), and nothing is
+// left behind, nor by a writer dropped before Commit.
+TEST(ContentFileWriter, FailuresWaitForCommitInWriteWholeFilesOrder) {
+  ScratchFolder dir;
+  PutFile(dir / "plain", "x");
+  const Bytes snowman = Utf8ToUtf16le("a\xE2\x98\x83");
+  struct Case {
+    const char* why;
+    std::string path;
+    Bytes content;
+    bool binary;
+    std::int32_t number;
+  } const cases[] = {
+      {"a device", "/dev/null", snowman, false, rt::kPathFileAccess},
+      {"text ANSI cannot hold, in a folder that is a file", dir / "plain/inner", snowman, false,
+       rt::kInvalidCall},
+      {"an odd last byte of text", dir / "odd", Bytes("a\0b", 3), false, rt::kInvalidCall},
+      {"a folder that is a file", dir / "plain/inner", "x", true,
+       Raised([&] { WriteWholeFile(dir / "plain/inner", "x", true); }).number()},
+  };
+  for (const auto& c : cases) {
+    ContentFileWriter writer(c.path, c.binary);
+    for (char byte : c.content) writer.Write(std::string_view(&byte, 1));
+    EXPECT_EQ(Raised([&] { writer.Commit(); }).number(), c.number) << c.why;
+    EXPECT_EQ(Raised([&] { WriteWholeFile(c.path, c.content, c.binary); }).number(), c.number)
+        << c.why;
+  }
+  {
+    ContentFileWriter dropped(dir / "dropped", true);
+    dropped.Write("never committed");
+  }
+  EXPECT_EQ(dir.Listing(), std::vector<std::string>{"plain"});
+}
+
 }  // namespace
 }  // namespace vellum

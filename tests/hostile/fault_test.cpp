@@ -147,6 +147,31 @@ TEST_F(FaultTest, FileChangingWhileSignedIsRefused) {
     }
 }
 
+// An attached signature is read twice, once for its framing and once for its content: one that
+// grows between the two readings (or while the second one runs) is refused as a signature that
+// does not hold, and nothing is restored.
+TEST_F(FaultTest, SignatureChangingBetweenItsReadingsRestoresNothing) {
+  for (bool binary : {true, false}) {
+    SCOPED_TRACE(binary ? "binary" : "text");
+    const std::string folder = binary ? "v/b/" : "v/t/";
+    const std::string input = Put(folder + "a.dat", Bytes(300000, 'q'));
+    const std::string signature = Sign(input, false, binary);
+    ASSERT_FALSE(signature.empty());
+    fs::remove(input);
+    // What a Base64 file would decode to bytes of, and a binary file would take as more DER.
+    faults::ChangeAfterOpen(signature, "QUFB", 1);
+    const Everything before = All();
+    VerifyCall c(signature, false, binary);
+    EXPECT_FALSE(c.File());
+    EXPECT_EQ(c.Message(), "Signature or Certificate is not valid. ");
+    Everything after = All();
+    after.work.erase(folder + "a_ContentSignature.txt");
+    Everything expected = before;
+    expected.work.erase(folder + "a_ContentSignature.txt");
+    EXPECT_TRUE(after == expected) << Difference(expected, after);
+  }
+}
+
 // ---- A disk that fills while a file is written ------------------------------------------------
 
 // Each road writes onto a disk with 100 bytes left: the write fails part way, the file that

@@ -43,10 +43,15 @@ bool OnFullDisk(int fd) {
   return path.compare(0, g_disk_folder.size() + 1, g_disk_folder + "/") == 0;
 }
 
-int g_change_fd = -1;  // the descriptor whose first read is preceded by the change
+int g_change_fd = -1;   // the descriptor whose first read is preceded by the change
+int g_change_skip = 0;  // opens of the path to let pass first
 
 void AfterOpen(const char* path, int fd) {
   if (g_change_path.empty() || path == nullptr || g_change_path != path || fd < 0) return;
+  if (g_change_skip > 0) {
+    --g_change_skip;
+    return;
+  }
   g_change_fd = fd;
 }
 
@@ -83,10 +88,11 @@ std::size_t RefusedBytes() {
   return g_refused;
 }
 
-void ChangeAfterOpen(const std::string& path, const std::string& appended) {
+void ChangeAfterOpen(const std::string& path, const std::string& appended, int skip_opens) {
   g_change_path = path;
   g_appended = appended;
   g_change_fd = -1;
+  g_change_skip = skip_opens;
 }
 
 }  // namespace vellum::hostile::faults

@@ -19,9 +19,10 @@ int RemovedCount();
 void FillDiskUnder(const std::string& folder, std::size_t room);
 std::size_t RefusedBytes();
 
-// The first read() from the next open() of exactly `path` is preceded by `appended` being
-// added to the file: the file changes while it is being read.
-void ChangeAfterOpen(const std::string& path, const std::string& appended);
+// The first read() from the next open() of exactly `path` (after `skip_opens` opens of it have
+// passed unchanged) is preceded by `appended` being added to the file: the file changes while
+// it is being read.
+void ChangeAfterOpen(const std::string& path, const std::string& appended, int skip_opens = 0);
 
 // Ends the faults at the end of a scope.
 struct Reset {
