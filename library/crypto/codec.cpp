@@ -1,10 +1,9 @@
 #include "library/crypto/codec.h"
 
-#include <openssl/evp.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 #include "library/crypto/der_items.h"
 #include "library/platform/error.h"
@@ -44,40 +43,6 @@ bool TrimDer(Bytes& der) {
 
 }  // namespace
 
-Bytes EncodeBase64Lines(std::string_view data) {
-  Bytes out;
-  out.reserve((data.size() + 2) / 3 * 4 * 66 / 64 + 2);
-  std::size_t column = 0;
-  auto put = [&](char c) {
-    out.push_back(c);
-    if (++column == 64) {
-      out += "\r\n";
-      column = 0;
-    }
-  };
-  std::size_t i = 0;
-  for (; i + 3 <= data.size(); i += 3) {
-    std::uint32_t n = (static_cast<unsigned char>(data[i]) << 16) |
-                      (static_cast<unsigned char>(data[i + 1]) << 8) |
-                      static_cast<unsigned char>(data[i + 2]);
-    put(kAlphabet[(n >> 18) & 63]);
-    put(kAlphabet[(n >> 12) & 63]);
-    put(kAlphabet[(n >> 6) & 63]);
-    put(kAlphabet[n & 63]);
-  }
-  std::size_t rest = data.size() - i;
-  if (rest > 0) {
-    std::uint32_t n = static_cast<unsigned char>(data[i]) << 16;
-    if (rest == 2) n |= static_cast<unsigned char>(data[i + 1]) << 8;
-    put(kAlphabet[(n >> 18) & 63]);
-    put(kAlphabet[(n >> 12) & 63]);
-    put(rest == 2 ? kAlphabet[(n >> 6) & 63] : '=');
-    put('=');
-  }
-  if (column != 0) out += "\r\n";
-  return out;
-}
-
 std::uint64_t Base64LinesLength(std::uint64_t length) {
   const std::uint64_t characters = (length + 2) / 3 * 4;
   return characters + (characters + 63) / 64 * 2;
@@ -91,16 +56,77 @@ constexpr std::size_t kLineText = 64;
 // Encoded text is handed on in pieces of about this size.
 constexpr std::size_t kTextBatch = std::size_t{1} << 16;
 
+// The two characters of every 12-bit value, so three bytes take two look-ups.
+struct Pairs {
+  char bytes[4096][2];
+  char units[4096][4];  // the same as UTF-16LE units
+};
+constexpr Pairs kPairs = [] {
+  Pairs pairs{};
+  for (int v = 0; v < 4096; ++v) {
+    pairs.bytes[v][0] = pairs.units[v][0] = kAlphabet[v >> 6];
+    pairs.bytes[v][1] = pairs.units[v][2] = kAlphabet[v & 63];
+  }
+  return pairs;
+}();
+
+// Encodes up to one line of input (1 to 48 bytes) and its CR LF at `out`, a character per
+// `Width` bytes; returns the end.
+template <std::size_t Width>
+char* EncodeLine(const unsigned char* in, std::size_t n, char* out) {
+  const auto& table = [] {
+    if constexpr (Width == 1)
+      return kPairs.bytes;
+    else
+      return kPairs.units;
+  }();
+  std::size_t i = 0;
+  for (; i + 3 <= n; i += 3) {
+    const std::uint32_t v = std::uint32_t{in[i]} << 16 | std::uint32_t{in[i + 1]} << 8 | in[i + 2];
+    std::memcpy(out, table[v >> 12], 2 * Width);
+    std::memcpy(out + 2 * Width, table[v & 0xFFF], 2 * Width);
+    out += 4 * Width;
+  }
+  if (i < n) {
+    const std::size_t rest = n - i;
+    std::uint32_t v = std::uint32_t{in[i]} << 16;
+    if (rest == 2) v |= std::uint32_t{in[i + 1]} << 8;
+    std::memcpy(out, table[v >> 12], 2 * Width);
+    std::memcpy(out + 2 * Width, table[v & 0xFFF], 2 * Width);
+    out[3 * Width] = '=';
+    if (rest == 1) out[2 * Width] = '=';
+    out += 4 * Width;
+  }
+  for (char c : {'\r', '\n'}) {
+    *out = c;
+    if constexpr (Width == 2) out[1] = '\0';
+    out += Width;
+  }
+  return out;
+}
+
 }  // namespace
 
-void Base64LineWriter::EncodeLines(std::string_view whole_lines) {
-  unsigned char line[kLineText + 1];  // EVP_EncodeBlock ends with a NUL
-  for (std::size_t at = 0; at < whole_lines.size(); at += kLineInput) {
-    std::size_t n = std::min(kLineInput, whole_lines.size() - at);
-    int written = EVP_EncodeBlock(
-        line, reinterpret_cast<const unsigned char*>(whole_lines.data() + at), static_cast<int>(n));
-    text_.append(reinterpret_cast<const char*>(line), static_cast<std::size_t>(written));
-    text_ += "\r\n";
+void Base64LineWriter::EncodeLines(std::string_view lines) {
+  const std::size_t width = units_ ? 2 : 1;
+  const auto* in = reinterpret_cast<const unsigned char*>(lines.data());
+  std::size_t left = lines.size();
+  while (left > 0) {
+    // As many lines as fit the batch (at least one), into room made once.
+    const std::size_t line_bytes = (kLineText + 2) * width;
+    const std::size_t count = std::min(
+        (left + kLineInput - 1) / kLineInput,
+        std::max<std::size_t>(1, (kTextBatch - std::min(kTextBatch, text_.size())) / line_bytes));
+    const std::size_t kept = text_.size();
+    text_.resize(kept + count * line_bytes);
+    char* out = text_.data() + kept;
+    for (std::size_t k = 0; k < count; ++k) {
+      const std::size_t n = std::min(kLineInput, left);
+      out = units_ ? EncodeLine<2>(in, n, out) : EncodeLine<1>(in, n, out);
+      in += n;
+      left -= n;
+    }
+    text_.resize(static_cast<std::size_t>(out - text_.data()));
     if (text_.size() >= kTextBatch) Flush();
   }
 }
@@ -130,6 +156,15 @@ void Base64LineWriter::Finish() {
   EncodeLines(partial_);
   partial_.clear();
   Flush();
+}
+
+Bytes EncodeBase64Lines(std::string_view data) {
+  Bytes out;
+  out.reserve(static_cast<std::size_t>(Base64LinesLength(data.size())));
+  Base64LineWriter writer([&out](std::string_view text) { out.append(text); });
+  writer.Write(data);
+  writer.Finish();
+  return out;
 }
 
 Bytes DecodeMessage(std::string_view message, std::int32_t bad_form_hresult) {

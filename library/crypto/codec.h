@@ -9,35 +9,38 @@
 
 namespace vellum::crypto {
 
+// Receives bytes in pieces, in order (a message on its way into a file).
+using ByteSink = std::function<void(std::string_view bytes)>;
+
 // Standard Base64 with CR LF after every 64 characters, the last line included (the layout
-// the original platform wrote, which older signature files carry). Empty input gives "".
+// the original platform wrote, which older signature files carry), for data that arrives in
+// pieces: the text handed to `sink` is the same however the data is cut. Finish writes the last
+// line; without it the text is incomplete. With `units` every character goes out as a UTF-16LE
+// unit (the text type's form of the same text) instead of a byte.
+class Base64LineWriter {
+ public:
+  explicit Base64LineWriter(ByteSink sink, bool units = false)
+      : sink_(std::move(sink)), units_(units) {}
+  void Write(std::string_view data);
+  void Finish();
+
+ private:
+  void EncodeLines(std::string_view lines);
+  void Flush();
+
+  ByteSink sink_;
+  bool units_;
+  Bytes partial_;  // fewer than one line's worth of input
+  Bytes text_;     // encoded text not yet handed on
+};
+
+// Base64LineWriter's text for `data` held whole. Empty input gives "".
 Bytes EncodeBase64Lines(std::string_view data);
 
 // The length of the text EncodeBase64Lines gives for `length` bytes, known before any of them
 // is encoded: four characters for every three bytes or fewer, and CR LF after every 64
 // characters and after a shorter last line.
 std::uint64_t Base64LinesLength(std::uint64_t length);
-
-// Receives bytes in pieces, in order (a message on its way into a file).
-using ByteSink = std::function<void(std::string_view bytes)>;
-
-// EncodeBase64Lines for data that arrives in pieces: the text handed to `sink` is exactly what
-// EncodeBase64Lines gives for all the pieces together, however they are cut. Finish writes the
-// last line; without it the text is incomplete.
-class Base64LineWriter {
- public:
-  explicit Base64LineWriter(ByteSink sink) : sink_(std::move(sink)) {}
-  void Write(std::string_view data);
-  void Finish();
-
- private:
-  void EncodeLines(std::string_view whole_lines);
-  void Flush();
-
-  ByteSink sink_;
-  Bytes partial_;  // fewer than one line's worth of input
-  Bytes text_;     // encoded text not yet handed on
-};
 
 // The DER bytes of a message handed over in any of the forms we read: DER (trailing zero bytes
 // allowed, as binary file reads add one), Base64 with any line breaks or blanks, or PEM

@@ -126,7 +126,8 @@ const BIO_METHOD* SinkMethod(int (*write)(BIO*, const char*, int)) {
 }  // namespace
 
 EnvelopedWriter::EnvelopedWriter(std::string_view password, std::int32_t code,
-                                 std::uint64_t content_length, int encoding, ByteSink sink)
+                                 std::uint64_t content_length, int encoding, ByteSink sink,
+                                 bool units)
     : sink_(std::move(sink)), content_length_(content_length) {
   if (encoding != 0 && encoding != 1)
     throw Error::Component(hr::kInvalidArg, "The encoding is not valid.");
@@ -164,7 +165,7 @@ EnvelopedWriter::EnvelopedWriter(std::string_view password, std::int32_t code,
   ossl::OpensslBytes owned(raw);
   const std::string_view der(reinterpret_cast<const char*>(raw), static_cast<std::size_t>(length));
   head_ = HeadWithContent(der, EncryptedContentNest(der), cipher_length_);
-  if (encoding == 0) base64_.emplace(sink_);
+  if (encoding == 0) base64_.emplace(sink_, units);
 }
 
 EnvelopedWriter::~EnvelopedWriter() = default;

@@ -25,10 +25,11 @@ namespace vellum::crypto {
 class EnvelopedWriter {
  public:
   // `password` as EncryptedData::SetSecret takes it, `code` a cipher code (kEncryptRc2 to
-  // kEncryptAes256), `encoding` as Encrypt takes it (0 Base64 lines, 1 DER). Raises what
-  // Encrypt raises for the same code and encoding (hr::kInvalidArg, hr::kUnsupportedAlgorithm).
+  // kEncryptAes256), `encoding` as Encrypt takes it (0 Base64 lines, 1 DER); with `units` the
+  // Base64 lines go out as UTF-16LE units. Raises what Encrypt raises for the same code and
+  // encoding (hr::kInvalidArg, hr::kUnsupportedAlgorithm).
   EnvelopedWriter(std::string_view password, std::int32_t code, std::uint64_t content_length,
-                  int encoding, ByteSink sink);
+                  int encoding, ByteSink sink, bool units = false);
   EnvelopedWriter(const EnvelopedWriter&) = delete;
   EnvelopedWriter& operator=(const EnvelopedWriter&) = delete;
   ~EnvelopedWriter();

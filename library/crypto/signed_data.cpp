@@ -454,7 +454,7 @@ std::uint64_t StreamSignature::AttachedLength() const {
 }
 
 void StreamSignature::WriteAttachedMessage(int encoding, const ContentReader& content,
-                                           const ByteSink& sink) const {
+                                           const ByteSink& sink, bool units) const {
   if (encoding != kEncodeBase64 && encoding != kEncodeBinary)
     throw Error::Component(hr::kInvalidArg, "The encoding is not valid.");
   const AttachedLayout layout = LayOutAttached(ToDer(cms_.get()), content_length_);
@@ -468,7 +468,7 @@ void StreamSignature::WriteAttachedMessage(int encoding, const ContentReader& co
     ossl::Fail(hr::kFail, "The content could not be digested.");
 
   std::optional<Base64LineWriter> base64;
-  if (encoding == kEncodeBase64) base64.emplace(sink);
+  if (encoding == kEncodeBase64) base64.emplace(sink, units);
   auto put = [&](std::string_view bytes) {
     if (base64)
       base64->Write(bytes);

@@ -97,8 +97,10 @@ class StreamSignature {
   // the same content and signing time, reading the content a second time from `content`. The
   // second reading must give exactly the bytes that were signed; otherwise this raises
   // hr::kHashMismatch ("The content changed while it was being signed.") after part of the
-  // message went out, so a caller writes it where it can be discarded.
-  void WriteAttachedMessage(int encoding, const ContentReader& content, const ByteSink& sink) const;
+  // message went out, so a caller writes it where it can be discarded. With `units` the Base64
+  // text goes out as UTF-16LE units (the text type's form of it).
+  void WriteAttachedMessage(int encoding, const ContentReader& content, const ByteSink& sink,
+                            bool units = false) const;
 
   // The length of the attached message in DER (before any Base64 encoding), known before it is
   // written.

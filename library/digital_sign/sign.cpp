@@ -128,22 +128,6 @@ crypto::ContentReader ReaderOf(WholeFileReader& data, std::string_view prefix,
   return [stream](char* buffer, std::size_t capacity) { return stream->Read(buffer, capacity); };
 }
 
-// Base64 text (ASCII bytes) as the text type's UTF-16LE units, piece by piece.
-class Widener {
- public:
-  std::string_view operator()(std::string_view ascii) {
-    units_.resize(2 * ascii.size());
-    for (std::size_t i = 0; i < ascii.size(); ++i) {
-      units_[2 * i] = ascii[i];
-      units_[2 * i + 1] = '\0';
-    }
-    return units_;
-  }
-
- private:
-  Bytes units_;
-};
-
 // One signing call: the stage under way and what the stages before it found.
 class SignCall {
  public:
@@ -261,18 +245,14 @@ class SignCall {
     const std::uint64_t text = binary_ ? der : 2 * crypto::Base64LinesLength(der);
     const std::int32_t code = ToLong(*a_.EncryptionAlgorithm);
     try {
-      envelope_ = StartMessageEncryption(hash_, code, text,
-                                         [this](std::string_view bytes) { PutEncrypted(bytes); });
+      // The encrypted message's Base64 lines go into the signature file as ANSI text, or as
+      // the text type's units in binary mode.
+      envelope_ = StartMessageEncryption(
+          hash_, code, text, [this](std::string_view bytes) { file_->Write(bytes); }, binary_);
     } catch (...) {
       return Stop(kText.cant_encrypt);
     }
     return true;
-  }
-
-  // The encrypted message's Base64 lines into the signature file: as ANSI text, or as the
-  // text type's units in binary mode.
-  void PutEncrypted(std::string_view base64) {
-    file_->Write(binary_ ? widen_encrypted_(base64) : base64);
   }
 
   // A file that changed while it was read was not signed as any one version of it. The
@@ -309,11 +289,11 @@ class SignCall {
     reading_.emplace(input_, binary_, false);
     stage_ = kWriteSignature;
     crypto::ByteSink sink = [&writer](std::string_view bytes) { writer.Write(bytes); };
-    if (envelope_ && binary_)
-      sink = [this](std::string_view bytes) { envelope_->Write(bytes); };
-    else if (envelope_)
-      sink = [this](std::string_view bytes) { envelope_->Write(widen_signed_(bytes)); };
-    signature_->WriteAttachedMessage(encoding_, ReaderOf(*reading_, prefix_, trailer_), sink);
+    if (envelope_) sink = [this](std::string_view bytes) { envelope_->Write(bytes); };
+    // Encrypted, the signed message is the text the signature file would hold: its Base64 as
+    // the text type's units.
+    signature_->WriteAttachedMessage(encoding_, ReaderOf(*reading_, prefix_, trailer_), sink,
+                                     envelope_ != nullptr);
     if (envelope_) envelope_->Finish();
     writer.Commit();
     file_ = nullptr;
@@ -361,8 +341,6 @@ class SignCall {
   std::optional<crypto::StreamSignature> signature_;   // a message signed as it was read
   Bytes message_;                                      // a detached message, held whole
   std::unique_ptr<crypto::EnvelopedWriter> envelope_;  // SignFile's encryption, when asked
-  Widener widen_signed_;
-  Widener widen_encrypted_;
   std::string signature_file_;
   WholeFileWriter* file_ = nullptr;  // the signature file while it is written
 };

@@ -101,9 +101,10 @@ bool EncryptMessage(const Bytes& sTobeEncrypted, const Bytes& sHidden, Bytes& sE
 std::unique_ptr<crypto::EnvelopedWriter> StartMessageEncryption(const Bytes& sHidden,
                                                                 std::int32_t EncryptionAlgorithm,
                                                                 std::uint64_t length,
-                                                                crypto::ByteSink sink) {
-  return std::make_unique<crypto::EnvelopedWriter>(
-      KeyMaterial(sHidden).get(), CipherCode(EncryptionAlgorithm), length, 0, std::move(sink));
+                                                                crypto::ByteSink sink, bool units) {
+  return std::make_unique<crypto::EnvelopedWriter>(KeyMaterial(sHidden).get(),
+                                                   CipherCode(EncryptionAlgorithm), length, 0,
+                                                   std::move(sink), units);
 }
 
 bool DecryptMessage(const Bytes& sHidden, const Bytes& sEncryptedMessage, Bytes& sDecryptedMessage,

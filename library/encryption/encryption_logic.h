@@ -23,12 +23,12 @@ bool EncryptMessage(const Bytes& sTobeEncrypted, const Bytes& sHidden, Bytes& sE
 
 // EncryptMessage for a text handed over in pieces, `length` bytes in all, known beforehand: the
 // same key material and cipher codes, and the same message, whose Base64 lines reach `sink` as
-// bytes (EncryptMessage hands them out as a text). Raises what the encryption raises for the
-// code (see crypto::EnvelopedWriter); the writer raises the rest.
+// bytes, or with `units` as the UTF-16LE units EncryptMessage hands out. Raises what the encryption
+// raises for the code (see crypto::EnvelopedWriter); the writer raises the rest.
 std::unique_ptr<crypto::EnvelopedWriter> StartMessageEncryption(const Bytes& sHidden,
                                                                 std::int32_t EncryptionAlgorithm,
                                                                 std::uint64_t length,
-                                                                crypto::ByteSink sink);
+                                                                crypto::ByteSink sink, bool units);
 
 // Decrypts `sEncryptedMessage` with the password `sHidden` into `sDecryptedMessage`. Both
 // inputs are read before the output is written, so `sEncryptedMessage` and

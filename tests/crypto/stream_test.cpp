@@ -3,6 +3,8 @@
 // changes between two readings, a reader that fails part-way).
 #include <gtest/gtest.h>
 
+#include <openssl/evp.h>
+
 #include <random>
 
 #include "library/crypto/codec.h"
@@ -73,18 +75,50 @@ TestCert* StreamTest::cert_ = nullptr;
 
 // ---- Base64 in pieces --------------------------------------------------------------------------
 
-// Line breaks fall every 64 characters however the input is cut, the last line included.
-TEST(Base64LineWriter, GivesEncodeBase64LinesForEveryCut) {
-  for (std::size_t length = 0; length <= 200; ++length) {
+// OpenSSL's own Base64 of `data`, broken after every 64 characters and after the last line:
+// the layout the line writer promises, worked out independently of it.
+Bytes ReferenceLines(const Bytes& data) {
+  Bytes text;
+  for (std::size_t at = 0; at < data.size(); at += 48) {
+    unsigned char line[65];
+    const std::size_t n = std::min<std::size_t>(48, data.size() - at);
+    const int written = EVP_EncodeBlock(
+        line, reinterpret_cast<const unsigned char*>(data.data() + at), static_cast<int>(n));
+    text.append(reinterpret_cast<const char*>(line), static_cast<std::size_t>(written));
+    text += "\r\n";
+  }
+  return text;
+}
+
+// The same text as UTF-16LE units.
+Bytes Units(const Bytes& text) {
+  Bytes units;
+  for (char c : text) units += {c, '\0'};
+  return units;
+}
+
+// Line breaks fall every 64 characters however the input is cut, the last line included, in
+// bytes or in units; the whole-buffer form is the same text, and its length is known ahead.
+TEST(Base64LineWriter, GivesTheLinesForEveryCut) {
+  std::vector<std::size_t> lengths;
+  for (std::size_t length = 0; length <= 200; ++length) lengths.push_back(length);
+  for (std::size_t length : {(1u << 16) / 66 * 48 - 1, (1u << 16) / 66 * 48 + 7, 300001u})
+    lengths.push_back(length);  // across the writer's batches of text
+  for (std::size_t length : lengths) {
     const Bytes data = RandomBytes(length, static_cast<unsigned>(length));
-    for (std::size_t cut : {1, 2, 47, 48, 49, 1000}) {
-      Bytes text;
-      Base64LineWriter writer([&text](std::string_view b) { text.append(b); });
-      for (std::size_t at = 0; at < length; at += cut)
-        writer.Write(std::string_view(data).substr(at, cut));
-      writer.Finish();
-      EXPECT_EQ(text, EncodeBase64Lines(data)) << "length " << length << " cut " << cut;
-    }
+    const Bytes expected = ReferenceLines(data);
+    EXPECT_EQ(EncodeBase64Lines(data), expected) << "length " << length;
+    EXPECT_EQ(Base64LinesLength(length), expected.size()) << "length " << length;
+    for (bool units : {false, true})
+      for (std::size_t cut : {1, 2, 47, 48, 49, 1000, 70000}) {
+        Bytes text;
+        Base64LineWriter writer([&text](std::string_view b) { text.append(b); }, units);
+        for (std::size_t at = 0; at < length; at += cut)
+          writer.Write(std::string_view(data).substr(at, cut));
+        writer.Finish();
+        EXPECT_EQ(text, units ? Units(expected) : expected)
+            << "length " << length << " cut " << cut << " units " << units;
+      }
   }
 }
 
