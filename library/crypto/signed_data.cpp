@@ -155,7 +155,10 @@ struct AttachedLayout {
 // info covers the content's digest and not its encoding, so the detached message is taken
 // apart, the content's headers are put in, and every enclosing length grows to match. The
 // result is the DER that OpenSSL writes when it holds the whole content.
-AttachedLayout LayOutAttached(std::string_view der, std::uint64_t content_length) {
+// `allowance` grows the signer infos' part of the lengths by that many bytes, for a head laid out
+// before the signature is made (the tail then stays the one in `der`).
+AttachedLayout LayOutAttached(std::string_view der, std::uint64_t content_length,
+                              std::uint64_t allowance = 0) {
   const DerItem info = ReadDerItem(der, 0);
   const DerItem type = ReadDerItem(der, info.body());
   const DerItem explicit_data = ReadDerItem(der, type.end());
@@ -178,7 +181,7 @@ AttachedLayout LayOutAttached(std::string_view der, std::uint64_t content_length
   const std::uint64_t encap_length = content_type.size() + econtent.size() + econtent_length;
   const Bytes encap_header = DerHeader(0x30, encap_length);
   const std::uint64_t signed_length =
-      signed_data.length - encap.size() + encap_header.size() + encap_length;
+      signed_data.length - encap.size() + encap_header.size() + encap_length + allowance;
   const Bytes signed_header = DerHeader(0x30, signed_length);
   const std::uint64_t explicit_length = signed_header.size() + signed_length;
   const Bytes explicit_header = DerHeader(0xA0, explicit_length);
@@ -421,23 +424,104 @@ void SignedData::CheckMessage(const Bytes& message, bool detached, BIO* content,
   ERR_clear_error();
 }
 
-StreamSignature SignedData::SignStream(const Signer& signer, const ContentReader& content) {
-  const unsigned int flags = CMS_BINARY | CMS_PARTIAL | CMS_NOSMIMECAP | CMS_DETACHED;
-  ossl::CmsPtr cms = StartSignature(signer, flags);
-  // What CMS_final does, with the content written into the digest in large pieces and a read
-  // failure raised as it is (CMS_final's copy loop takes a failed read for the end).
-  ossl::BioPtr chain(CMS_dataInit(cms.get(), nullptr));
+namespace {
+
+// What CMS_final does for a signature StartSignature began, with the content written into the
+// digest in large pieces (each also handed to `also`, when given) and a read failure raised as
+// it is (CMS_final's copy loop takes a failed read for the end). Timestamps the signature when
+// the signer has an authority. Returns the content's length.
+std::uint64_t SignContent(CMS_ContentInfo* cms, const Signer& signer, const ContentReader& content,
+                          const ByteSink* also) {
+  ossl::BioPtr chain(CMS_dataInit(cms, nullptr));
   if (!chain) ossl::Fail(hr::kFail, "The content could not be signed.");
   Bytes buffer(kStreamChunk, '\0');
   std::uint64_t length = 0;
-  for (std::size_t n; (n = content(buffer.data(), buffer.size())) > 0; length += n)
+  for (std::size_t n; (n = content(buffer.data(), buffer.size())) > 0; length += n) {
     if (BIO_write(chain.get(), buffer.data(), static_cast<int>(n)) != static_cast<int>(n))
       ossl::Fail(hr::kFail, "The content could not be signed.");
+    if (also != nullptr) (*also)(std::string_view(buffer.data(), n));
+  }
   (void)BIO_flush(chain.get());
-  if (CMS_dataFinal(cms.get(), chain.get()) != 1)
+  if (CMS_dataFinal(cms, chain.get()) != 1)
     ossl::Fail(hr::kFail, "The content could not be signed.");
   // Before the message takes its final form: the attached layout is laid out from this one.
-  if (signer.timestamp_authority()) AddTimestamps(cms.get(), *signer.timestamp_authority());
+  if (signer.timestamp_authority()) AddTimestamps(cms, *signer.timestamp_authority());
+  return length;
+}
+
+// Room in a head laid out before the signature is made for what signing adds to the signer
+// info: the signature (up to 512 bytes, an RSA key of 4096 bits) and the content-type and
+// digest attributes. Only where the message's length crosses a power of 256 within this room
+// does the head come out another size.
+constexpr std::uint64_t kSignatureAllowance = 512 + 128;
+
+// A line of Base64 text holds 48 bytes.
+constexpr std::size_t kBase64LineBytes = 48;
+
+// An attached message handed out as it is made, with its first bytes kept so that the head
+// can be put right once the signature is known: in Base64 the lines that hold the head are
+// encoded again (the head's bytes and what follows them up to the end of their last line).
+class MessageStart {
+ public:
+  MessageStart(int encoding, const ByteSink& append, std::size_t head_size)
+      : append_(append),
+        keep_((head_size + kBase64LineBytes - 1) / kBase64LineBytes * kBase64LineBytes) {
+    if (encoding == kEncodeBase64) base64_.emplace(append);
+  }
+
+  void Put(std::string_view bytes) {
+    if (first_.size() < keep_) first_.append(bytes.substr(0, keep_ - first_.size()));
+    if (base64_)
+      base64_->Write(bytes);
+    else
+      append_(bytes);
+  }
+
+  // Ends the message and hands `replace_start` its first bytes as they are with `head`.
+  void Finish(const Bytes& head, const ByteSink& replace_start) {
+    if (base64_) base64_->Finish();
+    first_.replace(0, head.size(), head);
+    replace_start(base64_ ? EncodeBase64Lines(first_) : head);
+  }
+
+ private:
+  const ByteSink& append_;
+  std::size_t keep_;
+  Bytes first_;
+  std::optional<Base64LineWriter> base64_;
+};
+
+}  // namespace
+
+StreamSignature SignedData::SignStream(const Signer& signer, const ContentReader& content) {
+  const unsigned int flags = CMS_BINARY | CMS_PARTIAL | CMS_NOSMIMECAP | CMS_DETACHED;
+  ossl::CmsPtr cms = StartSignature(signer, flags);
+  const std::uint64_t length = SignContent(cms.get(), signer, content, nullptr);
+  return StreamSignature(std::move(cms), length);
+}
+
+StreamSignature SignedData::SignAttached(const Signer& signer, const ContentReader& content,
+                                         std::uint64_t expected_length, int encoding,
+                                         const ByteSink& append, const ByteSink& replace_start,
+                                         bool& written) {
+  if (encoding != kEncodeBase64 && encoding != kEncodeBinary)
+    throw Error::Component(hr::kInvalidArg, "The encoding is not valid.");
+  const unsigned int flags = CMS_BINARY | CMS_PARTIAL | CMS_NOSMIMECAP | CMS_DETACHED;
+  ossl::CmsPtr cms = StartSignature(signer, flags);
+  // The head as it most likely comes out: the message as it stands (no signature yet) with room
+  // for what signing adds.
+  const AttachedLayout guess =
+      LayOutAttached(ToDer(cms.get()), expected_length, kSignatureAllowance);
+  MessageStart out(encoding, append, guess.head.size());
+  out.Put(guess.head);
+  const ByteSink content_out = [&out](std::string_view bytes) { out.Put(bytes); };
+  const std::uint64_t length = SignContent(cms.get(), signer, content, &content_out);
+  const AttachedLayout layout = LayOutAttached(ToDer(cms.get()), length);
+  written = layout.head.size() == guess.head.size();
+  if (written) {
+    out.Put(layout.tail);
+    out.Finish(layout.head, replace_start);
+  }
   return StreamSignature(std::move(cms), length);
 }
 

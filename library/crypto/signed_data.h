@@ -134,6 +134,18 @@ class SignedData {
   // returned signature gives the detached or attached message.
   StreamSignature SignStream(const Signer& signer, const ContentReader& content);
 
+  // SignStream and the attached message in one reading of `content`: the message goes to
+  // `append` as the content is read and signed, its head laid out for `expected_length` bytes
+  // of content and a signature of the usual size, and `replace_start` is then given the
+  // message's first bytes (as many as were handed out) with the head as it turned out, to
+  // replace them. The head comes out another size only where the message's length crosses a
+  // power of 256 between the two: then `written` is false, nothing more is handed out, and the
+  // message is to be written again with WriteAttachedMessage from a second reading. The bytes
+  // are those Sign gives with bDetached false for the content read.
+  StreamSignature SignAttached(const Signer& signer, const ContentReader& content,
+                               std::uint64_t expected_length, int encoding, const ByteSink& append,
+                               const ByteSink& replace_start, bool& written);
+
   // Checks the signatures only (no chain or validity policy). Detached messages are checked
   // over the content set before; after an attached check Content() is the signed content.
   // Failures: hr::kNotSignedMessage (unreadable), hr::kBadMessageType (not SignedData, or no

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <memory>
 #include <optional>
+#include <utility>
 
 #include "library/com/registry.h"
 #include "library/crypto/codec.h"
@@ -148,6 +149,7 @@ class SignCall {
       // reading stage that failed.
       if (reading_ && reading_->failed()) stage_ = kReadInput;
       if (envelope_ && envelope_->failed()) return Stop(kText.cant_encrypt);
+      if (stage_ == kWriteSignature) StoreSuffix();
       return Stop(FailureMessage(e));
     }
   }
@@ -213,8 +215,9 @@ class SignCall {
     throw Error::Component(code, description);
   }
 
-  // Every message is signed as the file is read; an attached one is written as the file is
-  // read a second time, and SignFile's encrypted one is encrypted as it is written.
+  // Every message is signed as the file is read. An attached one is written as it is signed
+  // (see WriteInOneReading); SignFile's encrypted one is written from a second reading and
+  // encrypted as it is written, since its first bytes cannot be put right afterwards.
   bool BuildMessage() {
     stage_ = kReadInput;
     reading_.emplace(input_, binary_, false);
@@ -228,6 +231,9 @@ class SignCall {
     signer_.AddAuthenticatedAttribute({crypto::kAttributeSigningTime, now_});
     encoding_ = binary_ ? crypto::kEncodeBinary : crypto::kEncodeBase64;
     stage_ = kSigning;
+    // An attached message that is not encrypted is signed as it is written, in one reading.
+    one_reading_ = !detached_ && !(mode_ == SignMode::kFile && encrypt_flag_ && credentials_);
+    if (one_reading_) return true;
     signature_.emplace(signed_data_.SignStream(signer_, ReaderOf(*reading_, prefix_, trailer_)));
     stage_ = kReadInput;
     RefuseChangedInput();
@@ -266,7 +272,50 @@ class SignCall {
     std::string suffix = ToUtf8(*a_.sSignedFileExtension);
     const bool default_suffix = suffix.empty();
     signature_file_ = signature_files::SignatureFileName(input_, suffix, detached_);
-    if (default_suffix) StoreText(a_.sSignedFileExtension, suffix);
+    if (default_suffix) default_suffix_ = suffix;
+    // The caller sees the default suffix once the message is signed; a message signed as it is
+    // written shows it then, or when writing fails.
+    if (signature_) StoreSuffix();
+  }
+
+  void StoreSuffix() {
+    if (default_suffix_) StoreText(a_.sSignedFileExtension, *std::exchange(default_suffix_, {}));
+  }
+
+  // The content's length if the file stays as it was opened: the attached head is laid out for
+  // it before the file is read.
+  std::uint64_t ExpectedLength() const {
+    const std::uint64_t size = reading_->FileSize();
+    return prefix_.size() + (binary_ ? size + 1 : 2 * size) + trailer_.size();
+  }
+
+  // Signs the content as the message is written, in one reading of the file, and puts the
+  // head's lengths right at the end. False when the head came out another size than it was laid
+  // out (see SignedData::SignAttached): the message is then to be written again. Failures of
+  // the writer are the writing stage's, of the reader the reading stage's, the rest signing's.
+  bool WriteInOneReading(WholeFileWriter& writer) {
+    auto writing = [this, &writer](std::string_view bytes, bool at_start) {
+      try {
+        if (at_start) writer.Seek(0);
+        writer.Write(bytes);
+      } catch (...) {
+        stage_ = kWriteSignature;
+        throw;
+      }
+    };
+    stage_ = kSigning;
+    bool written = false;
+    signature_.emplace(signed_data_.SignAttached(
+        signer_, ReaderOf(*reading_, prefix_, trailer_), ExpectedLength(), encoding_,
+        [&writing](std::string_view bytes) { writing(bytes, false); },
+        [&writing](std::string_view bytes) { writing(bytes, true); }, written));
+    // The size and times of the file before and after, and the one reading's digest in the
+    // signature, stand for the second reading's check.
+    stage_ = kReadInput;
+    RefuseChangedInput();
+    StoreSuffix();
+    stage_ = kWriteSignature;
+    return written;
   }
 
   void Write() {
@@ -283,7 +332,13 @@ class SignCall {
       WriteWholeFile(signature_file_, message_, binary_);
       return;
     }
-    WholeFileWriter writer(signature_file_);
+    std::optional<WholeFileWriter> file(std::in_place, signature_file_);
+    if (one_reading_ && WriteInOneReading(*file)) {
+      file->Commit();
+      return;
+    }
+    if (one_reading_) file.emplace(signature_file_);  // from the start, from a second reading
+    WholeFileWriter& writer = *file;
     file_ = &writer;
     stage_ = kReadInput;
     reading_.emplace(input_, binary_, false);
@@ -328,6 +383,7 @@ class SignCall {
   bool credentials_ = false;
   bool encrypt_flag_ = false;
   bool packing_ = false;
+  bool one_reading_ = false;  // an attached message signed as it is written
   Bytes hash_;
   // The certificate and the message.
   std::time_t now_ = 0;
@@ -342,7 +398,8 @@ class SignCall {
   Bytes message_;                                      // a detached message, held whole
   std::unique_ptr<crypto::EnvelopedWriter> envelope_;  // SignFile's encryption, when asked
   std::string signature_file_;
-  WholeFileWriter* file_ = nullptr;  // the signature file while it is written
+  std::optional<std::string> default_suffix_;  // to show the caller, once signed
+  WholeFileWriter* file_ = nullptr;            // the signature file while it is written
 };
 
 }  // namespace

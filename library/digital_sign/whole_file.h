@@ -143,6 +143,8 @@ class WholeFileWriter {
  public:
   explicit WholeFileWriter(const std::string& sFileName);
   void Write(std::string_view bytes) { file_.Write(bytes); }
+  // The next Write goes to `offset` from the start (a head put right once it is known).
+  void Seek(std::uint64_t offset) { file_.Seek(offset); }
   void Commit() { file_.Commit(); }
 
  private:

@@ -117,6 +117,25 @@ TEST_F(LargeFiles, RoundTripOverManyPieces) {
     }
 }
 
+// Attached signing reads the file once and puts the message's head right at the end; around
+// 64 KiB the head can come out another size than it was laid out, and the message is written
+// again from a second reading. Every size on the way signs into a signature that verifies and
+// gives the file back, in both encodings.
+TEST_F(LargeFiles, AttachedSignaturesAroundALengthBoundary) {
+  const std::string input = tmp_.File("edge.dat");
+  for (std::size_t size = 65536 - 1700; size <= 65536; size += 23)
+    for (bool binary : {true, false}) {
+      const std::string why = "size " + std::to_string(size) + " binary " + std::to_string(binary);
+      const std::size_t file_size = binary ? size : size / 2;  // text doubles in the message
+      const Bytes data(file_size, binary ? '\xA7' : 'q');
+      platform::WriteFileAtomic(input, data);
+      ASSERT_EQ(Sign(input, false, binary), "") << why;
+      std::filesystem::remove(input);
+      ASSERT_EQ(Verify(tmp_.File("edge_ContentSignature.txt"), "x", false, binary), "") << why;
+      EXPECT_EQ(platform::ReadFileBytes(input), data) << why;
+    }
+}
+
 // Peak memory of one operation in a child process, less the peak before it. The child exits
 // with 0 when the growth stays under `limit` and says how much it was otherwise.
 template <class F>

@@ -2,8 +2,10 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <string>
@@ -123,15 +125,22 @@ extern "C" int __wrap_open64(const char* path, int flags, ...) {
 
 extern "C" ssize_t __wrap_write(int fd, const void* buffer, size_t size) {
   if (size == 0 || !OnFullDisk(fd)) return __real_write(fd, buffer, size);
-  if (g_room == 0) {
+  // Bytes written over ones the file already holds take no room; only those that grow it do.
+  struct stat st {};
+  const off_t at = ::lseek(fd, 0, SEEK_CUR);
+  std::size_t over = 0;
+  if (at >= 0 && ::fstat(fd, &st) == 0 && at < st.st_size)
+    over = std::min(size, static_cast<std::size_t>(st.st_size - at));
+  if (g_room == 0 && over == 0) {
     g_refused += size;
     errno = ENOSPC;
     return -1;
   }
   // A disk that fills part way through a write takes what still fits.
-  const std::size_t fits = size < g_room ? size : g_room;
+  const std::size_t fits = size - over < g_room ? size : over + g_room;
   const ssize_t written = __real_write(fd, buffer, fits);
-  if (written > 0) g_room -= static_cast<std::size_t>(written);
+  if (written > 0 && static_cast<std::size_t>(written) > over)
+    g_room -= static_cast<std::size_t>(written) - over;
   return written;
 }
 
