@@ -51,42 +51,30 @@ bool PlainLatin1(std::string_view piece, std::string& ansi) {
 }  // namespace
 
 Bytes TrimSpaceUnits(std::string_view content) {
-  std::size_t begin = 0;
-  std::size_t end = content.size();
-  // An odd last byte is not a unit: it stays, and with it everything before it.
-  if (end % 2 != 0) {
-    while (begin + 2 <= end - 1 && IsSpaceUnit(content, begin)) begin += 2;
-    return Bytes(content.substr(begin));
-  }
-  while (begin + 2 <= end && IsSpaceUnit(content, begin)) begin += 2;
-  while (end >= begin + 2 && IsSpaceUnit(content, end - 2)) end -= 2;
-  return Bytes(content.substr(begin, end - begin));
+  SpaceUnitTrimmer trimmer([&content](char* buffer, std::size_t capacity) {
+    const std::size_t n = std::min(capacity, content.size());
+    std::memcpy(buffer, content.data(), n);
+    content.remove_prefix(n);
+    return n;
+  });
+  Bytes trimmed;
+  trimmed.reserve(content.size());
+  char buffer[1 << 16];
+  for (std::size_t n; (n = trimmer.Read(buffer, sizeof buffer)) > 0;) trimmed.append(buffer, n);
+  return trimmed;
 }
 
 Bytes ReadWholeFile(const std::string& sFileName, bool bBinary, bool trim) {
-  if (!platform::FileExists(sFileName))
-    throw Error::Runtime(rt::kFileMissing, "File: " + sFileName + " does not Exist.");
-  Bytes raw;
-  try {
-    raw = platform::ReadFileBytes(sFileName);
-  } catch (const Error& e) {
-    // The file was there a moment ago; say so in the reader's own words.
-    if (e.number() == rt::kFileNotFound)
-      throw Error::Runtime(rt::kFileNotFound, "File: " + sFileName + " not found.");
-    throw;
-  }
+  WholeFileReader reader(sFileName, bBinary, trim);
+  // Binary content is the file and the reader's zero byte, text twice the file. Room for it at
+  // once: growing by doubling would briefly hold a large file twice.
+  const std::uint64_t size = reader.FileSize();
   Bytes content;
-  if (bBinary) {
-    // Callers have always received one zero byte more than the file holds, and detached
-    // binary signatures cover it; keep it so those signatures still verify. Reserve exactly:
-    // growing by doubling would briefly hold twice a large file.
-    raw.reserve(raw.size() + 1);
-    raw.push_back('\0');
-    content = std::move(raw);
-  } else {
-    content = AnsiToUtf16le(raw);
-  }
-  return trim ? TrimSpaceUnits(content) : content;
+  content.reserve(static_cast<std::size_t>(bBinary ? size + 1 : 2 * size));
+  Bytes buffer(std::size_t{1} << 18, '\0');
+  for (std::size_t n; (n = reader.Read(buffer.data(), buffer.size())) > 0;)
+    content.append(buffer.data(), n);
+  return content;
 }
 
 void WriteWholeFile(const std::string& sFileName, std::string_view sData, bool bBinary,
@@ -184,7 +172,7 @@ Error ReadFailure(int errno_value, const std::string& name) {
 }  // namespace
 
 WholeFileReader::WholeFileReader(const std::string& sFileName, bool bBinary, bool trim)
-    : name_(sFileName), binary_(bBinary), trim_(trim) {
+    : name_(sFileName), binary_(bBinary) {
   if (!platform::FileExists(sFileName))
     throw Error::Runtime(rt::kFileMissing, "File: " + sFileName + " does not Exist.");
   fd_ = platform::FileDescriptor(::open(sFileName.c_str(), O_RDONLY | O_CLOEXEC));
@@ -192,6 +180,9 @@ WholeFileReader::WholeFileReader(const std::string& sFileName, bool bBinary, boo
   if (::fstat(fd_.get(), &opened_) != 0) throw ReadFailure(errno, sFileName);
   if (S_ISDIR(opened_.st_mode)) throw ReadFailure(EISDIR, sFileName);
   file_size_ = static_cast<std::uint64_t>(opened_.st_size);
+  if (trim)
+    trimmer_.emplace(
+        [this](char* buffer, std::size_t capacity) { return ReadRaw(buffer, capacity); });
 }
 
 namespace {
@@ -248,7 +239,7 @@ bool WholeFileReader::FillRaw() {
 }
 
 std::size_t WholeFileReader::Read(char* buffer, std::size_t capacity) {
-  return trim_ ? ReadTrimmed(buffer, capacity) : ReadRaw(buffer, capacity);
+  return trimmer_ ? trimmer_->Read(buffer, capacity) : ReadRaw(buffer, capacity);
 }
 
 std::size_t WholeFileReader::ReadRaw(char* buffer, std::size_t capacity) {
@@ -263,7 +254,19 @@ std::size_t WholeFileReader::ReadRaw(char* buffer, std::size_t capacity) {
   return n;
 }
 
-std::size_t WholeFileReader::ReadTrimmed(char* buffer, std::size_t capacity) {
+bool SpaceUnitTrimmer::Fill() {
+  if (in_done_) return false;
+  in_.erase(0, in_pos_);
+  in_pos_ = 0;
+  const std::size_t kept = in_.size();
+  in_.resize(kept + kChunk);
+  const std::size_t n = source_(in_.data() + kept, kChunk);
+  in_.resize(kept + n);
+  in_done_ = n == 0;
+  return n > 0;
+}
+
+std::size_t SpaceUnitTrimmer::Read(char* buffer, std::size_t capacity) {
   std::size_t n = 0;
   while (n < capacity) {
     if (out_pos_ == out_.size()) {
@@ -279,9 +282,9 @@ std::size_t WholeFileReader::ReadTrimmed(char* buffer, std::size_t capacity) {
   return n;
 }
 
-// Appends the next trimmed content to out_; false when none is left. Works unit by unit as
-// TrimSpaceUnits does, holding back only a count of trailing space units.
-bool WholeFileReader::TrimMore() {
+// Appends the next trimmed content to out_; false when none is left. Works unit by unit,
+// holding back only a count of trailing space units.
+bool SpaceUnitTrimmer::TrimMore() {
   while (out_.size() < kChunk) {
     if (spaces_out_ > 0) {
       std::uint64_t k = std::min<std::uint64_t>(spaces_out_, (kChunk - out_.size()) / 2 + 1);
@@ -289,23 +292,23 @@ bool WholeFileReader::TrimMore() {
       spaces_out_ -= k;
       continue;
     }
-    if (trim_done_) break;
-    if (raw_.size() - raw_pos_ < 2) {
-      if (FillRaw()) continue;
+    if (done_) break;
+    if (in_.size() - in_pos_ < 2) {
+      if (Fill()) continue;
       // The end. An odd last byte is not a unit: the spaces before it are inner ones.
-      if (raw_pos_ < raw_.size()) {
+      if (in_pos_ < in_.size()) {
         if (held_spaces_ > 0) {
           spaces_out_ = held_spaces_;
           held_spaces_ = 0;
           continue;
         }
-        out_.push_back(raw_[raw_pos_++]);
+        out_.push_back(in_[in_pos_++]);
       }
-      trim_done_ = true;  // trailing spaces at an even end are dropped
+      done_ = true;  // trailing spaces at an even end are dropped
       continue;
     }
-    if (IsSpaceUnit(raw_, raw_pos_)) {
-      raw_pos_ += 2;
+    if (IsSpaceUnit(in_, in_pos_)) {
+      in_pos_ += 2;
       if (!leading_) ++held_spaces_;
       continue;
     }
@@ -315,8 +318,8 @@ bool WholeFileReader::TrimMore() {
       held_spaces_ = 0;
       continue;
     }
-    out_.append(raw_, raw_pos_, 2);
-    raw_pos_ += 2;
+    out_.append(in_, in_pos_, 2);
+    in_pos_ += 2;
   }
   return !out_.empty();
 }

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -79,6 +80,36 @@ Bytes TrimSpaceUnits(std::string_view content);
 
 namespace vellum {
 
+// The trim rule of TrimSpaceUnits over content that arrives in pieces: leading space units are
+// skipped, trailing ones are counted and handed out only when something else follows them, and
+// an odd last byte (binary content) stops the trailing trim. Only a count of held spaces is
+// kept, so a long run of them takes no memory. TrimSpaceUnits and WholeFileReader both trim
+// through it.
+class SpaceUnitTrimmer {
+ public:
+  // `source` fills up to `capacity` bytes of untrimmed content and says how many; 0 at the end.
+  using Source = std::function<std::size_t(char* buffer, std::size_t capacity)>;
+  explicit SpaceUnitTrimmer(Source source) : source_(std::move(source)) {}
+
+  // Up to `capacity` bytes of trimmed content; 0 once it is all handed out.
+  std::size_t Read(char* buffer, std::size_t capacity);
+
+ private:
+  bool Fill();
+  bool TrimMore();
+
+  Source source_;
+  Bytes in_;  // untrimmed content not yet looked at
+  std::size_t in_pos_ = 0;
+  bool in_done_ = false;
+  Bytes out_;  // trimmed content not yet handed out
+  std::size_t out_pos_ = 0;
+  bool leading_ = true;
+  std::uint64_t held_spaces_ = 0;  // trailing space units not yet known to be inner ones
+  std::uint64_t spaces_out_ = 0;   // held units now known to be inner, still to hand out
+  bool done_ = false;
+};
+
 // WholeFileReader hands out, in pieces, exactly the content ReadWholeFile would return for the
 // same arguments, so a file of any size can be signed or checked without being held.
 //
@@ -91,6 +122,9 @@ namespace vellum {
 class WholeFileReader {
  public:
   WholeFileReader(const std::string& sFileName, bool bBinary, bool trim);
+  // The trimmer reads through the reader it belongs to.
+  WholeFileReader(const WholeFileReader&) = delete;
+  WholeFileReader& operator=(const WholeFileReader&) = delete;
 
   // Up to `capacity` bytes of content; 0 once it is all handed out.
   std::size_t Read(char* buffer, std::size_t capacity);
@@ -110,12 +144,9 @@ class WholeFileReader {
  private:
   bool FillRaw();
   std::size_t ReadRaw(char* buffer, std::size_t capacity);
-  std::size_t ReadTrimmed(char* buffer, std::size_t capacity);
-  bool TrimMore();
 
   std::string name_;
   bool binary_;
-  bool trim_;
   bool failed_ = false;
   bool changed_ = false;
   std::uint64_t file_size_ = 0;
@@ -126,13 +157,7 @@ class WholeFileReader {
   Bytes raw_;                // untrimmed content not yet handed on
   Bytes ansi_;               // text mode: the bytes of one read, before conversion
   std::size_t raw_pos_ = 0;
-  Bytes out_;  // trimmed content not yet handed out
-  std::size_t out_pos_ = 0;
-  // Trimming state.
-  bool leading_ = true;
-  std::uint64_t held_spaces_ = 0;  // trailing space units not yet known to be inner ones
-  std::uint64_t spaces_out_ = 0;   // held units now known to be inner, still to hand out
-  bool trim_done_ = false;
+  std::optional<SpaceUnitTrimmer> trimmer_;  // with trim: over ReadRaw
 };
 
 // WholeFileWriter is WriteWholeFile for content that arrives in pieces: the bytes are the file's
