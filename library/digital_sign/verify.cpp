@@ -88,6 +88,35 @@ Bytes MessageBytes(const Bytes& text, bool binary) {
   return binary ? text : Utf16leToAnsi(text);
 }
 
+// A detached signature holds the signer's certificates and a signature, never the content: a
+// few kilobytes, tens with a long chain and timestamps. The bound leaves hundreds of times that
+// room and stops a file that is no such signature (a document picked by mistake, a sparse or
+// endless file) from being read whole into memory first; past it the file is refused as
+// unreadable before anything is read.
+constexpr std::uint64_t kMaxDetachedSignature = std::uint64_t{16} << 20;  // 16 MiB
+
+// ReadWholeFile of a detached signature file, within kMaxDetachedSignature. The size is judged
+// when the file is opened and again as it is read, so a file that grows meanwhile (or reports
+// no size, as a device does) is refused as well.
+Bytes ReadDetachedSignature(const std::string& path, bool binary, bool trim) {
+  WholeFileReader reader(path, binary, trim);
+  const auto too_large = [&path] {
+    return Error::Runtime(rt::kPathFileAccess, RuntimeDescription(rt::kPathFileAccess) + " (" +
+                                                   path +
+                                                   ": larger than a detached signature can be)");
+  };
+  if (reader.FileSize() > kMaxDetachedSignature) throw too_large();
+  // Text content is UTF-16LE (two bytes a character), binary content has one byte added.
+  const std::uint64_t most = 2 * kMaxDetachedSignature + 1;
+  Bytes content;
+  std::string buffer(std::size_t{1} << 16, '\0');
+  for (std::size_t n; (n = reader.Read(buffer.data(), buffer.size())) > 0;) {
+    if (content.size() + n > most) throw too_large();
+    content.append(buffer.data(), n);
+  }
+  return content;
+}
+
 std::vector<certificate_report::SignerChain> Chains(const crypto::SignedData& signed_data) {
   std::vector<certificate_report::SignerChain> chains;
   for (const auto& signer : signed_data.Signers()) {
@@ -223,7 +252,7 @@ class VerifyCall {
   // without holding the file.
   bool CheckDetached() {
     ReadEncoding();
-    const Bytes message = ReadWholeFile(signature_path_, binary_, trim_);
+    const Bytes message = ReadDetachedSignature(signature_path_, binary_, trim_);
     if (original_.empty()) return Stop(kText.no_original_name);
     stage_ = kReadOriginal;
     WholeFileReader data(original_, binary_, trim_);
