@@ -1,5 +1,8 @@
 #include "library/encryption/encryption.h"
 
+#include <new>
+#include <string_view>
+
 #include "library/com/bstr.h"
 #include "library/com/frame.h"
 #include "library/encryption/encryption_logic.h"
@@ -43,6 +46,40 @@ const com::DispatchTable<_Encryption>& Encryption::Table() {
   return table;
 }
 
+namespace {
+
+// The new result text of a call, made by the method in place (see ResultBuffer) and handed to
+// the caller's variable only when the method succeeded. A decrypted text is wiped if it is
+// dropped.
+class PendingText {
+ public:
+  ResultBuffer Buffer() {
+    return [this](std::size_t bytes) {
+      text_.get() =
+          com::Bstr::Attach(com::SysAllocStringByteLen(nullptr, static_cast<std::uint32_t>(bytes)));
+      if (text_->get() == nullptr) throw std::bad_alloc();
+      return reinterpret_cast<char*>(text_->get());
+    };
+  }
+  // Replaces what `slot` holds with the new text, if one was made.
+  void StoreIn(BSTR* slot) {
+    if (slot == nullptr || text_->get() == nullptr) return;
+    com::SysFreeString(*slot);
+    *slot = text_->Detach();
+  }
+
+ private:
+  platform::Secret<com::Bstr> text_;
+};
+
+std::string_view TextIn(const BSTR* slot) {
+  return com::BstrBytes(slot != nullptr ? *slot : nullptr);
+}
+
+}  // namespace
+
+// The texts are handed to the logic where they lie (the caller's BSTRs) and the result made
+// in a BSTR of its final size: a large text is never copied on its way through.
 HRESULT Encryption::EncryptMessage(BSTR sTobeEncrypted, BSTR sHidden, BSTR* sEncryptedMessage,
                                    BSTR* sResultMessage, std::int32_t EncryptionAlgorithm,
                                    VARIANT_BOOL* result) {
@@ -53,14 +90,13 @@ HRESULT Encryption::EncryptMessage(BSTR sTobeEncrypted, BSTR sHidden, BSTR* sEnc
       this,
       [&] {
         platform::SecretText password{Bytes(com::BstrBytes(sHidden))};
-        Bytes encrypted(
-            com::BstrBytes(sEncryptedMessage != nullptr ? *sEncryptedMessage : nullptr));
         std::string message =
             com::BstrToUtf8(sResultMessage != nullptr ? *sResultMessage : nullptr);
+        PendingText encrypted;
         const bool done =
-            vellum::EncryptMessage(Bytes(com::BstrBytes(sTobeEncrypted)), password.get(), encrypted,
-                                   message, EncryptionAlgorithm);
-        com::StoreBstr(sEncryptedMessage, encrypted);
+            vellum::EncryptMessageInto(com::BstrBytes(sTobeEncrypted), password.get(),
+                                       encrypted.Buffer(), message, EncryptionAlgorithm);
+        if (done) encrypted.StoreIn(sEncryptedMessage);
         com::StoreBstrUtf8(sResultMessage, message);
         if (result != nullptr) *result = done ? com::VARIANT_TRUE : com::VARIANT_FALSE;
       },
@@ -77,15 +113,14 @@ HRESULT Encryption::DecryptMessage(BSTR sHidden, BSTR* sEncryptedMessage, BSTR* 
       this,
       [&] {
         platform::SecretText password{Bytes(com::BstrBytes(sHidden))};
-        const Bytes encrypted(
-            com::BstrBytes(sEncryptedMessage != nullptr ? *sEncryptedMessage : nullptr));
-        Bytes decrypted(
-            com::BstrBytes(sDecryptedMessage != nullptr ? *sDecryptedMessage : nullptr));
         std::string message =
             com::BstrToUtf8(sResultMessage != nullptr ? *sResultMessage : nullptr);
-        const bool done = vellum::DecryptMessage(password.get(), encrypted, decrypted, message,
-                                                 EncryptionAlgorithm);
-        com::StoreBstr(sDecryptedMessage, decrypted);
+        // Both variables may be one: the text is read whole before the result replaces it.
+        PendingText decrypted;
+        const bool done =
+            vellum::DecryptMessageInto(password.get(), TextIn(sEncryptedMessage),
+                                       decrypted.Buffer(), message, EncryptionAlgorithm);
+        if (done) decrypted.StoreIn(sDecryptedMessage);
         com::StoreBstrUtf8(sResultMessage, message);
         if (result != nullptr) *result = done ? com::VARIANT_TRUE : com::VARIANT_FALSE;
       },

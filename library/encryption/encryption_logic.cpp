@@ -1,8 +1,12 @@
 #include "library/encryption/encryption_logic.h"
 
+#include <algorithm>
+#include <cstring>
 #include <new>
 
+#include "library/crypto/codec.h"
 #include "library/crypto/encrypted_data.h"
+#include "library/crypto/password_stream.h"
 #include "library/platform/error.h"
 #include "library/platform/secret.h"
 #include "library/platform/text.h"
@@ -35,7 +39,7 @@ std::int32_t CipherCode(std::int32_t requested) {
 
 // True when the UTF-16LE text is empty or only U+0020 blanks (the trim of the original
 // removes spaces only, not tabs or line breaks).
-bool BlankText(const Bytes& utf16le) {
+bool BlankText(std::string_view utf16le) {
   if (utf16le.size() % 2 != 0) return false;
   for (std::size_t i = 0; i < utf16le.size(); i += 2)
     if (utf16le[i] != ' ' || utf16le[i + 1] != '\0') return false;
@@ -59,14 +63,85 @@ Error Caught() {
 
 // The password's key material: the UTF-8 of its text, so `openssl cms -pwri_password` with
 // the same text opens what we write. The copy is wiped when it goes.
-platform::SecretText KeyMaterial(const Bytes& utf16le) {
+platform::SecretText KeyMaterial(std::string_view utf16le) {
   return platform::SecretText(Utf16leToUtf8(utf16le));
+}
+
+// The message as the method's Base64 text, written as UTF-16LE into the caller's buffer as the
+// content is encrypted: all lengths are known before the first byte (the content's), so the
+// result is allocated once at its size, and neither the message nor its ASCII text is ever
+// held. Returns the text's length in characters.
+std::size_t EncryptIntoText(std::string_view content, std::string_view hidden, std::int32_t code,
+                            const ResultBuffer& result) {
+  char* out = nullptr;
+  std::size_t bytes = 0;  // of the result: two for every Base64 character
+  std::size_t written = 0;
+  auto writer = StartMessageEncryption(
+      hidden, code, content.size(),
+      [&](std::string_view units) {
+        if (units.size() > bytes - written) throw Error::Component(hr::kFail, "Base64 overran.");
+        std::memcpy(out + written, units.data(), units.size());
+        written += units.size();
+      },
+      true);
+  bytes = 2 * static_cast<std::size_t>(crypto::Base64LinesLength(writer->DerLength()));
+  out = result(bytes);
+  constexpr std::size_t kPiece = std::size_t{1} << 20;
+  for (std::size_t at = 0; at < content.size(); at += kPiece)
+    writer->Write(content.substr(at, kPiece));
+  writer->Finish();
+  if (written != bytes) throw Error::Component(hr::kFail, "Base64 fell short.");
+  return bytes / 2;
+}
+
+// UTF-16LE text as UTF-8; ASCII (all of a Base64 text) narrowed directly.
+std::string Narrow(std::string_view utf16le) {
+  bool ascii = utf16le.size() % 2 == 0;
+  for (std::size_t i = 0; ascii && i < utf16le.size(); i += 2)
+    ascii = static_cast<unsigned char>(utf16le[i]) < 0x80 && utf16le[i + 1] == '\0';
+  if (!ascii) return Utf16leToUtf8(utf16le);
+  std::string out(utf16le.size() / 2, '\0');
+  for (std::size_t i = 0; i < out.size(); ++i) out[i] = utf16le[2 * i];
+  return out;
+}
+
+// Decrypts a message handed over as a UTF-16LE text in pieces: each piece is narrowed,
+// decoded (Base64, PEM or DER) and decrypted as it passes, and the plain bytes gathered in one
+// buffer reserved at their largest possible size (the decoded length), so it never moves. A
+// piece never ends inside a surrogate pair, so each converts as it would within the whole.
+void DecryptText(std::string_view utf16le, std::string_view hidden, Bytes& plain) {
+  plain.reserve(utf16le.size() / 2 / 4 * 3 + 3);
+  crypto::PasswordDecryptor decryptor(KeyMaterial(hidden).get(),
+                                      [&plain](std::string_view bytes) { plain.append(bytes); });
+  crypto::MessageDecoder decoder(hr::kNotSignedMessage,
+                                 [&decryptor](std::string_view der) { decryptor.Write(der); });
+  constexpr std::size_t kPiece = std::size_t{1} << 16;
+  while (!utf16le.empty()) {
+    std::size_t n = std::min(kPiece, utf16le.size());
+    if (n < utf16le.size()) {
+      const auto last = static_cast<unsigned char>(utf16le[n - 1]);
+      if (last >= 0xD8 && last <= 0xDB) n -= 2;  // a high surrogate waits for its pair
+    }
+    decoder.Write(Narrow(utf16le.substr(0, n)));
+    utf16le.remove_prefix(n);
+  }
+  decoder.Finish();
+  decryptor.Finish();
+}
+
+// A ResultBuffer that fills `target`.
+ResultBuffer InBytes(Bytes& target) {
+  return [&target](std::size_t bytes) {
+    target.assign(bytes, '\0');
+    return target.data();
+  };
 }
 
 }  // namespace
 
-bool EncryptMessage(const Bytes& sTobeEncrypted, const Bytes& sHidden, Bytes& sEncryptedMessage,
-                    std::string& sResultMessage, std::int32_t EncryptionAlgorithm) {
+bool EncryptMessageInto(std::string_view sTobeEncrypted, std::string_view sHidden,
+                        const ResultBuffer& sEncryptedMessage, std::string& sResultMessage,
+                        std::int32_t EncryptionAlgorithm) {
   int stage = 0;
   try {
     if (sTobeEncrypted.empty()) {
@@ -77,12 +152,9 @@ bool EncryptMessage(const Bytes& sTobeEncrypted, const Bytes& sHidden, Bytes& sE
       stage = kStageNoPassword;
       throw Error::Runtime(rt::kInvalidCall);
     }
-    crypto::EncryptedData data;
-    data.SetContent(sTobeEncrypted);
-    data.SetSecret(KeyMaterial(sHidden).get(), crypto::kSecretPassword);
-    data.SetAlgorithm(CipherCode(EncryptionAlgorithm));
-    sEncryptedMessage = Utf8ToUtf16le(data.Encrypt(0));
-    if (sEncryptedMessage.empty()) sResultMessage = kNoMessageEncrypted;
+    const std::size_t length =
+        EncryptIntoText(sTobeEncrypted, sHidden, EncryptionAlgorithm, sEncryptedMessage);
+    if (length == 0) sResultMessage = kNoMessageEncrypted;
     return true;
   } catch (...) {
     Error e = Caught();
@@ -98,7 +170,7 @@ bool EncryptMessage(const Bytes& sTobeEncrypted, const Bytes& sHidden, Bytes& sE
   }
 }
 
-std::unique_ptr<crypto::EnvelopedWriter> StartMessageEncryption(const Bytes& sHidden,
+std::unique_ptr<crypto::EnvelopedWriter> StartMessageEncryption(std::string_view sHidden,
                                                                 std::int32_t EncryptionAlgorithm,
                                                                 std::uint64_t length,
                                                                 crypto::ByteSink sink, bool units) {
@@ -107,8 +179,9 @@ std::unique_ptr<crypto::EnvelopedWriter> StartMessageEncryption(const Bytes& sHi
                                                    std::move(sink), units);
 }
 
-bool DecryptMessage(const Bytes& sHidden, const Bytes& sEncryptedMessage, Bytes& sDecryptedMessage,
-                    std::string& sResultMessage, std::int32_t EncryptionAlgorithm) {
+bool DecryptMessageInto(std::string_view sHidden, std::string_view sEncryptedMessage,
+                        const ResultBuffer& sDecryptedMessage, std::string& sResultMessage,
+                        std::int32_t EncryptionAlgorithm) {
   int stage = 0;
   bool bSecretSet = false;
   try {
@@ -120,12 +193,13 @@ bool DecryptMessage(const Bytes& sHidden, const Bytes& sEncryptedMessage, Bytes&
       stage = kStageNothingToDecrypt;
       throw Error::Runtime(rt::kInvalidCall);
     }
-    crypto::EncryptedData data;
-    data.SetSecret(KeyMaterial(sHidden).get(), crypto::kSecretPassword);  // as given, not trimmed
-    bSecretSet = true;
-    data.SetAlgorithm(CipherCode(EncryptionAlgorithm));
-    data.Decrypt(Utf16leToUtf8(sEncryptedMessage));
-    sDecryptedMessage = data.Content();
+    bSecretSet = true;  // the password is used as given, not trimmed
+    // The code is checked as EncryptMessage checks it; the message names its own cipher.
+    crypto::EncryptedData().SetAlgorithm(CipherCode(EncryptionAlgorithm));
+    platform::Secret<Bytes> plain;  // wiped however the call ends
+    DecryptText(sEncryptedMessage, sHidden, plain.get());
+    char* out = sDecryptedMessage(plain->size());
+    if (!plain->empty()) std::memcpy(out, plain->data(), plain->size());
     sResultMessage = kMessageDecrypted;
     return true;
   } catch (...) {
@@ -144,6 +218,26 @@ bool DecryptMessage(const Bytes& sHidden, const Bytes& sEncryptedMessage, Bytes&
       sResultMessage = std::string(kDecryptFailed) + kCrLf + kDecryptDescription + e.description();
     return false;
   }
+}
+
+bool EncryptMessage(const Bytes& sTobeEncrypted, const Bytes& sHidden, Bytes& sEncryptedMessage,
+                    std::string& sResultMessage, std::int32_t EncryptionAlgorithm) {
+  Bytes result;
+  if (!EncryptMessageInto(sTobeEncrypted, sHidden, InBytes(result), sResultMessage,
+                          EncryptionAlgorithm))
+    return false;
+  sEncryptedMessage = std::move(result);
+  return true;
+}
+
+bool DecryptMessage(const Bytes& sHidden, const Bytes& sEncryptedMessage, Bytes& sDecryptedMessage,
+                    std::string& sResultMessage, std::int32_t EncryptionAlgorithm) {
+  Bytes result;
+  if (!DecryptMessageInto(sHidden, sEncryptedMessage, InBytes(result), sResultMessage,
+                          EncryptionAlgorithm))
+    return false;
+  sDecryptedMessage = std::move(result);
+  return true;
 }
 
 }  // namespace vellum
