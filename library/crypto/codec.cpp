@@ -56,43 +56,49 @@ constexpr std::size_t kLineText = 64;
 // Encoded text is handed on in pieces of about this size.
 constexpr std::size_t kTextBatch = std::size_t{1} << 16;
 
-// The two characters of every 12-bit value, so three bytes take two look-ups.
+// The two characters of every 12-bit value, so three bytes take two look-ups: as two bytes
+// (little-endian), and as two UTF-16LE units.
 struct Pairs {
-  char bytes[4096][2];
-  char units[4096][4];  // the same as UTF-16LE units
+  std::uint16_t bytes[4096];
+  std::uint32_t units[4096];
 };
 constexpr Pairs kPairs = [] {
   Pairs pairs{};
   for (int v = 0; v < 4096; ++v) {
-    pairs.bytes[v][0] = pairs.units[v][0] = kAlphabet[v >> 6];
-    pairs.bytes[v][1] = pairs.units[v][2] = kAlphabet[v & 63];
+    const auto first = static_cast<unsigned char>(kAlphabet[v >> 6]);
+    const auto second = static_cast<unsigned char>(kAlphabet[v & 63]);
+    pairs.bytes[v] = static_cast<std::uint16_t>(first | second << 8);
+    pairs.units[v] = first | std::uint32_t{second} << 16;
   }
   return pairs;
 }();
+
+// The four characters of the 24 bits in `v`, at `out`, a character per `Width` bytes.
+template <std::size_t Width>
+void PutGroup(std::uint32_t v, char* out) {
+  if constexpr (Width == 1) {
+    const std::uint32_t text = kPairs.bytes[v >> 12] | std::uint32_t{kPairs.bytes[v & 0xFFF]} << 16;
+    std::memcpy(out, &text, 4);
+  } else {
+    const std::uint64_t text = kPairs.units[v >> 12] | std::uint64_t{kPairs.units[v & 0xFFF]} << 32;
+    std::memcpy(out, &text, 8);
+  }
+}
 
 // Encodes up to one line of input (1 to 48 bytes) and its CR LF at `out`, a character per
 // `Width` bytes; returns the end.
 template <std::size_t Width>
 char* EncodeLine(const unsigned char* in, std::size_t n, char* out) {
-  const auto& table = [] {
-    if constexpr (Width == 1)
-      return kPairs.bytes;
-    else
-      return kPairs.units;
-  }();
   std::size_t i = 0;
   for (; i + 3 <= n; i += 3) {
-    const std::uint32_t v = std::uint32_t{in[i]} << 16 | std::uint32_t{in[i + 1]} << 8 | in[i + 2];
-    std::memcpy(out, table[v >> 12], 2 * Width);
-    std::memcpy(out + 2 * Width, table[v & 0xFFF], 2 * Width);
+    PutGroup<Width>(std::uint32_t{in[i]} << 16 | std::uint32_t{in[i + 1]} << 8 | in[i + 2], out);
     out += 4 * Width;
   }
   if (i < n) {
     const std::size_t rest = n - i;
     std::uint32_t v = std::uint32_t{in[i]} << 16;
     if (rest == 2) v |= std::uint32_t{in[i + 1]} << 8;
-    std::memcpy(out, table[v >> 12], 2 * Width);
-    std::memcpy(out + 2 * Width, table[v & 0xFFF], 2 * Width);
+    PutGroup<Width>(v, out);
     out[3 * Width] = '=';
     if (rest == 1) out[2 * Width] = '=';
     out += 4 * Width;
