@@ -2,11 +2,10 @@
 
 #include <openssl/err.h>
 
-#include <array>
-#include <cstring>
 #include <string_view>
 
 #include "library/crypto/codec.h"
+#include "library/crypto/enveloped_writer.h"
 #include "library/platform/error.h"
 #include "library/platform/secret.h"
 
@@ -16,14 +15,6 @@ namespace {
 // CRYPT_E_ASN1_BADTAG for text that is no message at all.
 constexpr std::int32_t kBadEncoding = static_cast<std::int32_t>(0x8009310B);
 
-// PBKDF2 with HMAC-SHA-256 rather than OpenSSL's default HMAC-SHA-1; 10000 rounds keep a
-// decrypt well under a tenth of a second while slowing guessing. Both are carried in the
-// message (RFC 3211 section 2.1), so readers need no setting.
-constexpr int kPbkdf2Rounds = 10000;
-
-constexpr std::array<const char*, 5> kCipherNames{"RC2-CBC", nullptr, "DES-CBC", "DES-EDE3-CBC",
-                                                  "AES-256-CBC"};
-
 // The round count is the message's to choose, and OpenSSL derives whatever count it names: a
 // hostile message of 2^31 rounds would hold the reader for most of an hour. We write 10,000,
 // other tools a few thousand (OWASP asks for 600,000 at most); a message asking for more than
@@ -32,17 +23,6 @@ constexpr std::int64_t kMaxPbkdf2Rounds = 1'000'000;
 
 // PBKDF2 (PKCS #5, RFC 8018 appendix A.2); its parameters follow the identifier.
 constexpr std::string_view kPbkdf2Oid{"\x06\x09\x2A\x86\x48\x86\xF7\x0D\x01\x05\x0C", 11};
-
-// A copy of the password in OpenSSL's heap for CMS_RecipientInfo_set0_password, which takes
-// ownership and frees it with OPENSSL_clear_free. Never empty, so an empty password still
-// has a buffer to own.
-unsigned char* PasswordCopy(const Bytes& secret) {
-  auto* copy = static_cast<unsigned char*>(OPENSSL_malloc(secret.size() + 1));
-  if (copy == nullptr) throw Error::Component(hr::kOutOfMemory, "Out of memory.");
-  if (!secret.empty()) std::memcpy(copy, secret.data(), secret.size());
-  copy[secret.size()] = 0;
-  return copy;
-}
 
 }  // namespace
 
@@ -84,7 +64,7 @@ void EncryptedData::SetSecret(const Bytes& password, int type) {
 }
 
 void EncryptedData::SetAlgorithm(std::int32_t code) {
-  if (code < 0 || code >= static_cast<std::int32_t>(kCipherNames.size()))
+  if (code < kEncryptRc2 || code > kEncryptAes256)
     throw Error::Component(hr::kInvalidArg,
                            "The encryption algorithm " + std::to_string(code) + " is not known.");
   algorithm_ = code;
@@ -98,35 +78,16 @@ Bytes EncryptedData::Encrypt(int encoding) {
   if (encoding != 0 && encoding != 1)
     throw Error::Component(hr::kInvalidArg, "The encoding is not valid.");
   RequireSecret();
-  const char* name = kCipherNames[static_cast<std::size_t>(algorithm_)];
-  if (name == nullptr)
-    throw Error::Component(hr::kUnsupportedAlgorithm,
-                           "RC4 cannot be used: encrypted messages have no form for it.");
-  ossl::EnsureProviders();
-  ossl::CipherPtr cipher(EVP_CIPHER_fetch(nullptr, name, nullptr));
-  if (!cipher)
-    ossl::Fail(hr::kUnsupportedAlgorithm, std::string("The cipher ") + name + " is not available.");
-  ossl::CmsPtr cms(CMS_EnvelopedData_create(cipher.get()));
-  // Without this the encrypted content would be left out of the message (detached).
-  if (!cms || CMS_set_detached(cms.get(), 0) != 1)
-    ossl::Fail(hr::kFail, "The encrypted message could not be started.");
-  // The password goes in through set0 on a fresh copy, so a failure inside the recipient
-  // call can never leave the ownership of our buffer in doubt.
-  CMS_RecipientInfo* ri = CMS_add0_recipient_password(cms.get(), kPbkdf2Rounds, NID_undef,
-                                                      NID_hmacWithSHA256, nullptr, 0, nullptr);
-  if (ri == nullptr) ossl::Fail(hr::kFail, "The password recipient could not be added.");
-  if (CMS_RecipientInfo_set0_password(ri, PasswordCopy(secret_),
-                                      static_cast<ossl_ssize_t>(secret_.size())) != 1)
-    ossl::Fail(hr::kFail, "The password could not be set.");
-  ossl::BioPtr data = ossl::MemoryReader(content_);
-  if (CMS_final(cms.get(), data.get(), nullptr, CMS_BINARY) != 1)
-    ossl::Fail(hr::kFail, "The content could not be encrypted.");
-  unsigned char* raw = nullptr;
-  int length = i2d_CMS_ContentInfo(cms.get(), &raw);
-  if (length <= 0) ossl::Fail(hr::kFail, "The encrypted message could not be encoded.");
-  ossl::OpensslBytes owned(raw);
-  Bytes der(reinterpret_cast<char*>(raw), static_cast<std::size_t>(length));
-  return encoding == 0 ? EncodeBase64Lines(der) : der;
+  // The writer in pieces given the whole content at once, so there is one way of making the
+  // message.
+  Bytes message;
+  EnvelopedWriter writer(secret_, algorithm_, content_.size(), encoding,
+                         [&message](std::string_view bytes) { message.append(bytes); });
+  message.reserve(static_cast<std::size_t>(encoding == 0 ? Base64LinesLength(writer.DerLength())
+                                                         : writer.DerLength()));
+  writer.Write(content_);
+  writer.Finish();
+  return message;
 }
 
 void EncryptedData::Decrypt(const Bytes& message) {

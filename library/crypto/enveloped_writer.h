@@ -1,6 +1,7 @@
-// Password encryption of a content handed over in pieces: the message EncryptedData::Encrypt
-// gives for the same content and random values, byte for byte, with neither the content nor
-// the message ever held whole.
+// Password encryption of a content handed over in pieces: the CMS EnvelopedData OpenSSL makes
+// with the whole content in hand, byte for byte for the same content and random values, with
+// neither the content nor the message ever held whole. EncryptedData::Encrypt is this writer
+// given the whole content at once.
 #pragma once
 
 #include <cstdint>
