@@ -1,5 +1,8 @@
 #include "cli/sign_support.h"
 
+#include <unistd.h>
+
+#include <iostream>
 #include <istream>
 #include <ostream>
 
@@ -60,6 +63,7 @@ bool HostHooks::Install() {
   hooks.message_box = &HostHooks::MessageBox;
   hooks.choose_certificate = &HostHooks::Choose;
   hooks.ask_pin = &HostHooks::AskPin;
+  if (ProgressLineWanted(ctx_)) hooks.progress = &HostHooks::Progress;
   if (!installation_.Install(CLSID_DigitalSign, hooks, &hr)) {
     ctx_.err << "vellum: the registered library takes no host hooks (" << HexHr(hr) << ")\n";
     return false;
@@ -68,8 +72,40 @@ bool HostHooks::Install() {
 }
 
 void HostHooks::MessageBox(void* context, const char* text) {
-  auto& ctx = static_cast<HostHooks*>(context)->ctx_;
-  ctx.err << ForTerminal(text != nullptr ? text : "") << "\n";
+  auto* self = static_cast<HostHooks*>(context);
+  self->ClearProgressLine();
+  self->ctx_.err << ForTerminal(text != nullptr ? text : "") << "\n";
+}
+
+bool ProgressLineWanted(const Context& ctx) {
+  return !ctx.quiet && &ctx.err == &std::cerr && ::isatty(STDERR_FILENO) == 1;
+}
+
+HostHooks::~HostHooks() {
+  ClearProgressLine();
+}
+
+// Back to the start of the line and erased to its end (ECMA-48 EL), so the next text starts
+// on a clean line.
+void HostHooks::ClearProgressLine() {
+  if (!progress_line_) return;
+  ctx_.err << "\r\x1b[K" << std::flush;
+  progress_line_ = false;
+}
+
+void HostHooks::Progress(void* context, const char* operation, unsigned long long done,
+                         unsigned long long total) {
+  auto* self = static_cast<HostHooks*>(context);
+  if (total <= kProgressLineFrom) return;
+  if (done >= total) {
+    self->ClearProgressLine();
+    return;
+  }
+  constexpr unsigned long long kMiB = 1ull << 20;
+  self->ctx_.err << "\rvellum: " << ForTerminal(operation != nullptr ? operation : "") << " "
+                 << done * 100 / total << "% (" << done / kMiB << " of " << total / kMiB
+                 << " MiB)\x1b[K" << std::flush;
+  self->progress_line_ = true;
 }
 
 int HostHooks::Choose(void* context, const char* title, const char* prompt,

@@ -39,13 +39,22 @@ class PinEntry;
 // Installs the command's hooks in the registered library for the length of one command: the
 // library's message boxes are written to the command's standard error, a certificate choice
 // is asked on the terminal (cancelled when standard input is no terminal), and a token's PIN
-// comes from `pin` (none without one). The hooks point at this object, so they are removed
-// again before it goes away.
+// comes from `pin` (none without one). Long operations on a large file draw a progress line on
+// standard error when it is a terminal (see ProgressLineWanted). The hooks point at this
+// object, so they are removed again before it goes away.
+// Files up to this size are done too quickly for a progress line to help.
+inline constexpr unsigned long long kProgressLineFrom = 64ull << 20;
+
+// True when the command's standard error is the process's and a terminal: only then is a
+// progress line drawn (a redirected or captured standard error gets none).
+bool ProgressLineWanted(const Context& ctx);
+
 class HostHooks {
  public:
   explicit HostHooks(Context& ctx, PinEntry* pin = nullptr) : ctx_(ctx), pin_(pin) {}
   HostHooks(const HostHooks&) = delete;
   HostHooks& operator=(const HostHooks&) = delete;
+  ~HostHooks();  // clears a progress line left standing
 
   // False (with a message on the command's standard error) when the library's entry point
   // cannot be found.
@@ -64,8 +73,15 @@ class HostHooks {
   static int Choose(void* context, const char* title, const char* prompt,
                     const VellumCertificateChoice* items, int count);
   static int AskPin(void* context, const char* token, char* pin, unsigned capacity);
+  // The progress line: drawn on standard error, over itself, while a file larger than
+  // kProgressLineFrom is read, compressed or extracted, and cleared when the work is done or
+  // anything else is written.
+  static void Progress(void* context, const char* operation, unsigned long long done,
+                       unsigned long long total);
+  void ClearProgressLine();
 
   Context& ctx_;
+  bool progress_line_ = false;  // a progress line stands on the terminal
   PinEntry* pin_;
   std::optional<Chosen> chosen_;
   com::HostHookInstallation installation_;

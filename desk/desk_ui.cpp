@@ -9,10 +9,12 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include "desk/vellum_module.h"
 #include "library/platform/shell_open.h"
 
 namespace vellum::desk {
@@ -122,12 +124,48 @@ class MessageBox : public QDialog {
 }  // namespace
 
 void QtDeskUi::Show(QWidget* owner, const BoxContent& box) {
+  // A box during a busy call (the Zip class's message) is answered with the usual pointer.
+  if (busy_) QApplication::setOverrideCursor(Qt::ArrowCursor);
   MessageBox dialog(owner, box);
   dialog.exec();
+  if (busy_) QApplication::restoreOverrideCursor();
 }
 
 void QtDeskUi::RunModal(QDialog& dialog) {
   dialog.exec();
+}
+
+QtDeskUi::QtDeskUi() = default;
+
+QtDeskUi::~QtDeskUi() {
+  if (busy_) Busy(false);
+}
+
+void QtDeskUi::Busy(bool busy) {
+  if (busy == busy_) return;
+  busy_ = busy;
+  if (busy) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    return;
+  }
+  progress_.reset();
+  QApplication::restoreOverrideCursor();
+}
+
+void QtDeskUi::Progress(const QString& operation, quint64 done, quint64 total) {
+  if (!busy_ || total == 0) return;
+  if (!progress_) {
+    // Shown only once the operation looks like taking longer than the dialog's minimum
+    // duration; modal, so setValue keeps the windows painted while the call runs.
+    progress_ = std::make_unique<QProgressDialog>(QString(), QString(), 0, 100,
+                                                  QApplication::activeWindow());
+    progress_->setWindowTitle(kApplicationTitle);
+    progress_->setWindowModality(Qt::ApplicationModal);
+    progress_->setAutoClose(false);
+    progress_->setAutoReset(false);
+  }
+  progress_->setLabelText(operation + QStringLiteral("..."));
+  progress_->setValue(static_cast<int>(done * 100 / total));
 }
 
 }  // namespace vellum::desk

@@ -5,8 +5,11 @@
 
 #include <QString>
 #include <QStringList>
+#include <QtGlobal>
+#include <memory>
 
 class QDialog;
+class QProgressDialog;
 class QWidget;
 
 namespace vellum::desk {
@@ -23,6 +26,14 @@ class DeskUi {
   virtual void Show(QWidget* owner, const BoxContent& box) = 0;
   // Runs `dialog` modally; returns when it has closed.
   virtual void RunModal(QDialog& dialog) = 0;
+  // A library call begins (true) or has ended (false): the desk shows it is busy meanwhile.
+  // Calls do not nest.
+  virtual void Busy(bool busy) { (void)busy; }
+  // How far the library's long operation has come, from its progress hook: `done` of `total`
+  // bytes of `operation` ("Reading", "Compressing", "Extracting"), during a busy call.
+  virtual void Progress(const QString& operation, quint64 done, quint64 total) {
+    (void)operation, (void)done, (void)total;
+  }
 
   // A box with the text alone.
   void ShowBox(QWidget* owner, const QString& text, Icon icon, const QString& caption);
@@ -51,8 +62,19 @@ inline void DeskUi::ShowBox(QWidget* owner, const QString& text, Icon icon,
 // QDialog::exec.
 class QtDeskUi : public DeskUi {
  public:
+  QtDeskUi();
+  ~QtDeskUi() override;
   void Show(QWidget* owner, const BoxContent& box) override;
   void RunModal(QDialog& dialog) override;
+  // The wait cursor for the length of the call; a long operation (one QProgressDialog judges
+  // to take more than a moment) adds a progress window without a cancel button, which keeps
+  // the window painted while the call runs.
+  void Busy(bool busy) override;
+  void Progress(const QString& operation, quint64 done, quint64 total) override;
+
+ private:
+  std::unique_ptr<QProgressDialog> progress_;
+  bool busy_ = false;
 };
 
 }  // namespace vellum::desk

@@ -36,9 +36,28 @@ void ShowLibraryMessage(void* context, const char* text) {
   ui->ShowBox(nullptr, QString::fromUtf8(text), DeskUi::Icon::kNone, kApplicationTitle);
 }
 
+// The library's progress hook: the desk's progress window.
+void ShowLibraryProgress(void* context, const char* operation, unsigned long long done,
+                         unsigned long long total) {
+  static_cast<DeskUi*>(context)->Progress(QString::fromUtf8(operation), done, total);
+}
+
+// The desk is busy for the length of one library call, however the call ends.
+class BusyScope {
+ public:
+  explicit BusyScope(DeskUi& ui) : ui_(ui) { ui_.Busy(true); }
+  BusyScope(const BusyScope&) = delete;
+  BusyScope& operator=(const BusyScope&) = delete;
+  ~BusyScope() { ui_.Busy(false); }
+
+ private:
+  DeskUi& ui_;
+};
+
 class ComDigitalSign : public DigitalSignApi {
  public:
-  explicit ComDigitalSign(com::ComPtr<_DigitalSign> object) : object_(std::move(object)) {
+  ComDigitalSign(com::ComPtr<_DigitalSign> object, DeskUi& ui)
+      : object_(std::move(object)), ui_(ui) {
     // The trust interface verifies exactly as _DigitalSign does and adds the trust report; a
     // library without it is still used through _DigitalSign.
     if (com::Failed(object_->QueryInterface(IID__DigitalSignTrust, trust_.out()))) trust_.Reset();
@@ -65,6 +84,7 @@ class ComDigitalSign : public DigitalSignApi {
   // Every argument the library may write to is a reference to a variable of this call, which
   // is read back afterwards, the way a caller's own variables are passed by reference.
   bool Verify(const VerifyArguments& in, VerifyResults& out, bool zip) {
+    BusyScope busy(ui_);
     Variant fingerprint = Variant::Text(Utf8(in.sFingerprintFName));
     Variant separate = Variant::Bool(in.bContentAndSignatureInSeparateFiles);
     Variant binary = Variant::Bool(in.bBinaryEncoding);
@@ -147,6 +167,7 @@ class ComDigitalSign : public DigitalSignApi {
 
   com::ComPtr<_DigitalSign> object_;
   com::ComPtr<_DigitalSignTrust> trust_;
+  DeskUi& ui_;
 };
 
 }  // namespace
@@ -185,9 +206,10 @@ std::unique_ptr<DigitalSignApi> ComDigitalSignFactory::Create() {
     VellumHostHooks hooks{};
     hooks.context = &ui_;
     hooks.message_box = &ShowLibraryMessage;
+    hooks.progress = &ShowLibraryProgress;
     hooks_.Install(CLSID_DigitalSign, hooks);
   }
-  return std::make_unique<ComDigitalSign>(std::move(object));
+  return std::make_unique<ComDigitalSign>(std::move(object), ui_);
 }
 
 }  // namespace vellum::desk

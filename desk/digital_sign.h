@@ -54,8 +54,10 @@ class DigitalSignApi {
 using DigitalSignFactory = std::function<std::unique_ptr<DigitalSignApi>()>;
 
 // Creates DigitalSign through the registry by its CLSID. On the first creation it also
-// installs the desk's message hook in the library, so the Zip class's messages appear as desk
-// boxes; the hook is removed when the factory goes.
+// installs the desk's message and progress hooks in the library, so the Zip class's messages
+// appear as desk boxes and a long verification as the desk's progress window; the hooks are
+// removed when the factory goes. Each verification keeps the desk busy (DeskUi::Busy) while
+// the library works.
 class ComDigitalSignFactory {
  public:
   explicit ComDigitalSignFactory(DeskUi& ui) : ui_(ui) {}

@@ -1,5 +1,6 @@
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <new>
 #include <optional>
 
@@ -8,6 +9,7 @@
 #include "library/archive/zip_handles.h"
 #include "library/platform/error.h"
 #include "library/platform/files.h"
+#include "library/platform/hooks.h"
 #include "library/platform/secret.h"
 
 namespace vellum::archive {
@@ -41,6 +43,13 @@ bool ArchiveIsTheInput(const std::string& input, const std::string& archive) {
   }, out{};
   return ::stat(input.c_str(), &in) == 0 && ::lstat(archive.c_str(), &out) == 0 &&
          in.st_dev == out.st_dev && in.st_ino == out.st_ino;
+}
+
+// libzip's share of the archive written, as bytes of the input for the host's progress hook.
+void ReportCompression(zip_t*, double share, void* report) {
+  auto* progress = static_cast<platform::ProgressReport*>(report);
+  const double clamped = share < 0 ? 0 : share > 1 ? 1 : share;
+  progress->Reach(static_cast<std::uint64_t>(clamped * static_cast<double>(progress->total())));
 }
 
 // The outcome of a failed zip_close: the target's own failure (full disk, failed rename) says
@@ -88,7 +97,15 @@ Result Compress(const std::string& input, const std::string& archive_path,
       zip_file_set_encryption(za.get(), entry, ZIP_EM_AES_256, secret.get().c_str()) < 0)
     return Failure(kInternal, zip_strerror(za.get()));
 
+  // libzip reports the share of the archive written; the host hears it as bytes of the input.
+  std::error_code size_error;
+  const std::uintmax_t size = std::filesystem::file_size(input, size_error);
+  platform::ProgressReport progress(platform::kProgressCompressing, size_error ? 0 : size);
+  if (progress.wanted())
+    zip_register_progress_callback_with_state(za.get(), 0.01, &ReportCompression, nullptr,
+                                              &progress);
   if (int code = za.Commit(); code != ZIP_ER_OK) return CloseFailure(*target, code, input);
+  progress.Finish();
   if (!target->committed()) return Failure(kInternal);
   return Result{};
 }

@@ -13,6 +13,7 @@
 #include "library/archive/winzip_aes.h"
 #include "library/archive/zip_handles.h"
 #include "library/platform/files.h"
+#include "library/platform/hooks.h"
 #include "library/platform/secret.h"
 
 namespace vellum::archive {
@@ -147,7 +148,9 @@ class Extraction {
   platform::SecretText password_;  // NUL-terminated for libzip
   ZipArchive za_;
   std::uint64_t bound_ = 0;
+  std::uint64_t declared_ = 0;  // the entries' sizes as the archive declares them
   std::uint64_t produced_ = 0;
+  std::optional<platform::ProgressReport> progress_;  // of the bytes produced
   bool created_root_ = false;
   bool done_ = false;
   std::map<std::string, FileDescriptor> folders_;  // "" is the extraction folder itself
@@ -212,6 +215,7 @@ std::vector<PlannedEntry> Extraction::Plan() {
   }
   // Judged after the whole directory, so a hostile name or a bomb keeps its own code.
   if (unencrypted) throw Failed{kNotEncrypted, *unencrypted};
+  declared_ = declared;
   return plan;
 }
 
@@ -298,6 +302,7 @@ std::uint64_t Extraction::CopyEntry(const PlannedEntry& entry, const std::string
       throw Failed{EntryFailureCode(ZIP_ER_INCONS, entry.encrypted), PrintableName(relative)};
     produced_ += static_cast<std::uint64_t>(n);
     if (produced_ > bound_) throw Failed{kTooLarge, archive_path_};
+    progress_->Reach(produced_);
     if (int err = platform::WriteAll(out, {buffer, static_cast<std::size_t>(n)}); err != 0)
       throw Failed{kFolderNotWritten, relative + ": " + strerror(err)};
   }
@@ -356,6 +361,7 @@ void Extraction::Rollback() {
 void Extraction::Run(std::vector<std::string>* extracted) {
   Open();
   std::vector<PlannedEntry> plan = Plan();
+  progress_.emplace(platform::kProgressExtracting, declared_);
   MakeRoot();
   for (const PlannedEntry& entry : plan) {
     if (entry.is_folder) {
@@ -365,6 +371,7 @@ void Extraction::Run(std::vector<std::string>* extracted) {
     }
   }
   Commit();
+  progress_->Finish();
   if (extracted != nullptr) {
     for (const StagedFile& file : staged_) extracted->push_back(folder_ + "/" + file.relative);
   }

@@ -180,6 +180,7 @@ WholeFileReader::WholeFileReader(const std::string& sFileName, bool bBinary, boo
   if (::fstat(fd_.get(), &opened_) != 0) throw ReadFailure(errno, sFileName);
   if (S_ISDIR(opened_.st_mode)) throw ReadFailure(EISDIR, sFileName);
   file_size_ = static_cast<std::uint64_t>(opened_.st_size);
+  progress_.emplace(platform::kProgressReading, file_size_);
   if (trim)
     trimmer_.emplace(
         [this](char* buffer, std::size_t capacity) { return ReadRaw(buffer, capacity); });
@@ -227,7 +228,9 @@ bool WholeFileReader::FillRaw() {
     raw_.resize(kept + 2 * got);
     AnsiToUtf16leInto(std::string_view(ansi_.data(), got), raw_.data() + kept);
   }
+  progress_->Advance(got);
   if (got == 0) {
+    progress_->Finish();
     file_done_ = true;
     struct stat now {};
     changed_ = ::fstat(fd_.get(), &now) != 0 || now.st_size != opened_.st_size ||

@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "library/platform/files.h"
+#include "library/platform/hooks.h"
 #include "library/platform/text.h"
 
 namespace vellum {
@@ -158,6 +159,8 @@ class WholeFileReader {
   Bytes ansi_;               // text mode: the bytes of one read, before conversion
   std::size_t raw_pos_ = 0;
   std::optional<SpaceUnitTrimmer> trimmer_;  // with trim: over ReadRaw
+  // The bytes read from the file, reported to the host.
+  std::optional<platform::ProgressReport> progress_;
 };
 
 // WholeFileWriter is WriteWholeFile for content that arrives in pieces: the bytes are the file's

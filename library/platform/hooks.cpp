@@ -78,4 +78,37 @@ bool AskPin(const std::string& token, SecretText& pin) {
   return true;
 }
 
+ProgressReport::ProgressReport(const char* operation, std::uint64_t total)
+    : operation_(operation), total_(total) {
+  const VellumHostHooks hooks = Current();
+  if (hooks.progress == nullptr || total == 0) return;
+  hook_ = hooks.progress;
+  context_ = hooks.context;
+  next_ = 0;
+  Report();  // 0 of total: the operation has begun
+}
+
+// Reports where the count stands, clamped to the total, and works out the count of the next
+// whole per cent.
+void ProgressReport::Report() {
+  if (hook_ == nullptr || finished_) return;
+  const std::uint64_t done = done_ < total_ ? done_ : total_;
+  hook_(context_, operation_, done, total_);
+  if (done == total_) {
+    finished_ = true;
+    next_ = UINT64_MAX;
+    return;
+  }
+  const auto percent =
+      static_cast<std::uint64_t>(static_cast<unsigned __int128>(done) * 100 / total_);
+  next_ =
+      static_cast<std::uint64_t>((static_cast<unsigned __int128>(percent + 1) * total_ + 99) / 100);
+}
+
+void ProgressReport::Finish() {
+  if (hook_ == nullptr || finished_) return;
+  done_ = total_;
+  Report();
+}
+
 }  // namespace vellum::platform

@@ -85,9 +85,17 @@ class FakeUi : public DeskUi {
     if (dialog.isVisible()) dialog.close();
   }
 
+  void Busy(bool busy) override { events.push_back(busy ? "busy" : "idle"); }
+  void Progress(const QString& operation, quint64 done, quint64 total) override {
+    events.push_back(operation.toStdString() + " " + std::to_string(done) + "/" +
+                     std::to_string(total));
+  }
+
   std::vector<Box> boxes;
   std::function<void(QDialog&)> on_modal;
   int modal_runs = 0;
+  // "busy", "idle" and progress reports ("Reading 0/1234"), in order.
+  std::vector<std::string> events;
 };
 
 struct LibraryCall {

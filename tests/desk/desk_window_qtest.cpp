@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMimeData>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -277,6 +278,35 @@ class DeskWindowTest : public QObject {
     QCOMPARE(opened, std::vector<std::string>{
                          library.TempFile("").substr(0, library.TempFile("").size() - 1)});
     QVERIFY(box_width > QFontMetrics(QApplication::font()).horizontalAdvance(caption) * 3 / 2);
+  }
+
+  // A library call shows the wait cursor; a long one adds a progress window without a cancel
+  // button, following the reports; both go when the call ends. Reports outside a call are
+  // not shown.
+  void busyShowsTheWaitCursorAndTheProgress() {
+    const auto progress_window = [] {
+      QProgressDialog* found = nullptr;
+      for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* d = qobject_cast<QProgressDialog*>(w)) found = d;
+      return found;
+    };
+    QtDeskUi ui;
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+    ui.Busy(true);
+    QVERIFY(QApplication::overrideCursor() != nullptr);
+    QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    ui.Progress(QStringLiteral("Reading"), 0, 1000);
+    ui.Progress(QStringLiteral("Reading"), 420, 1000);
+    QProgressDialog* shown = progress_window();
+    QVERIFY(shown != nullptr);
+    QCOMPARE(shown->value(), 42);
+    QCOMPARE(shown->labelText(), QStringLiteral("Reading..."));
+    QVERIFY(shown->findChild<QPushButton*>() == nullptr);  // nothing to cancel with
+    ui.Busy(false);
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+    QVERIFY(progress_window() == nullptr);
+    ui.Progress(QStringLiteral("Reading"), 1, 2);
+    QVERIFY(progress_window() == nullptr);
   }
 
   // The emblem is rendered for the window's device pixel ratio from its SVG: the same pixels

@@ -4,6 +4,7 @@
 
 #include <QPushButton>
 #include <QRegularExpression>
+#include <algorithm>
 #include <filesystem>
 
 #include "desk/frm_select.h"
@@ -91,6 +92,32 @@ TEST_F(VerifyEndToEndTest, SeparateModeFindsTheSignatureName) {
   ExpectReport(ui.boxes[0], "File verified. ");
   ExpectReset();
   EXPECT_EQ(vellum::testing::ReadFile(library.File("pay.txt")), kData);
+}
+
+// Every library call keeps the desk busy until it returns, and the reading of the signed
+// file is reported while it is: from 0 up to the file's size.
+TEST_F(VerifyEndToEndTest, TheDeskIsBusyWhileTheLibraryWorks) {
+  ASSERT_FALSE(library
+                   .Sign({.input = library.File("pay.txt"),
+                          .user = Padded("ann", 10),
+                          .password = Padded("pw", 10),
+                          .suffix = "_Signature.txt"})
+                   .empty());
+  Fill(library.File("pay.txt"), 1);
+  Verify();
+  ASSERT_EQ(Methods(), std::vector<std::string>{"VerifyFile"});
+  ASSERT_GE(ui.events.size(), 2u);
+  EXPECT_EQ(ui.events.front(), "busy");
+  EXPECT_EQ(ui.events.back(), "idle");
+  EXPECT_EQ(std::count(ui.events.begin(), ui.events.end(), "busy"), 1);
+  const std::string size = std::to_string(kData.size());
+  const auto start = std::find(ui.events.begin(), ui.events.end(), "Reading 0/" + size);
+  const auto end = std::find(ui.events.begin(), ui.events.end(), "Reading " + size + "/" + size);
+  EXPECT_NE(start, ui.events.end()) << ::testing::PrintToString(ui.events);
+  EXPECT_NE(end, ui.events.end()) << ::testing::PrintToString(ui.events);
+  EXPECT_LT(start, end);
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  ExpectReport(ui.boxes[0], "File verified. ");
 }
 
 TEST_F(VerifyEndToEndTest, ContentModeRestoresTheEncryptedContent) {

@@ -28,6 +28,11 @@ const VellumCViewRow kVellumCView[] = {
     ROW("EXCEPINFO::pfnDeferredFillIn", offsetof(EXCEPINFO, pfnDeferredFillIn)),
     ROW("EXCEPINFO::scode", offsetof(EXCEPINFO, scode)),
     ROW("sizeof VellumHostHooks", sizeof(VellumHostHooks)),
+    ROW("VellumHostHooks::ask_pin", offsetof(VellumHostHooks, ask_pin)),
+    ROW("VellumHostHooks::progress", offsetof(VellumHostHooks, progress)),
+    /* The structure only grows at its end: the newest member is the last. */
+    ROW("VellumHostHooks after progress",
+        sizeof(VellumHostHooks) - offsetof(VellumHostHooks, progress)),
     SLOT(IClassFactory, CreateInstance),
     SLOT(IClassFactory, LockServer),
     SLOT(_DigitalSign, Invoke),

@@ -2,9 +2,12 @@
 // PIN entry hands over exactly what the host gave, or nothing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "library/platform/hooks.h"
 
@@ -97,6 +100,110 @@ TEST_F(Hooks, ThePinEntryGivesThePinOrNothing) {
 TEST_F(Hooks, WithoutAHostNoPinIsGiven) {
   SecretText pin;
   EXPECT_FALSE(AskPin("Office Card", pin));
+}
+
+// ---- progress ----------------------------------------------------------------------------------
+
+struct Report {
+  std::string operation;
+  unsigned long long done, total;
+};
+
+void Record(void* context, const char* operation, unsigned long long done,
+            unsigned long long total) {
+  static_cast<std::vector<Report>*>(context)->push_back({operation, done, total});
+}
+
+// What a host hears must be usable as it comes: the start at 0, counts that only grow and
+// never pass the total, a new report only for a new whole per cent, and the end at the total,
+// once. Counts arrive in steps of every size, finer and coarser than one per cent.
+TEST_F(Hooks, ProgressIsReportedByWholePerCentsUpToTheTotal) {
+  struct Case {
+    const char* why;
+    std::uint64_t total;
+    std::uint64_t step;
+    bool finish;  // Finish called after the last step (else the count reaches the total)
+  } cases[] = {
+      {"a large file in 64 KiB reads", std::uint64_t{300} << 20, 65536, false},
+      {"a total that is not a multiple of the step", 1'000'003, 4096, true},
+      {"steps larger than one per cent", 10'000, 2'500, false},
+      {"a total under a hundred", 7, 1, false},
+      {"one byte", 1, 1, false},
+      {"a terabyte in 1 GiB steps", std::uint64_t{1} << 40, std::uint64_t{1} << 30, false},
+      {"ended early: a file that shrank", 100'000, 1000, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    std::vector<Report> reports;
+    VellumHostHooks hooks{};
+    hooks.struct_size = sizeof hooks;
+    hooks.context = &reports;
+    hooks.progress = &Record;
+    ASSERT_EQ(SetHostHooks(&hooks), 0);
+    {
+      ProgressReport progress(kProgressReading, c.total);
+      EXPECT_TRUE(progress.wanted());
+      const std::uint64_t end = c.total == 100'000 ? c.total / 2 : c.total;
+      for (std::uint64_t done = 0; done < end;) {
+        const std::uint64_t step = std::min(c.step, end - done);
+        progress.Advance(step);
+        done += step;
+      }
+      if (c.finish) progress.Finish();
+      progress.Finish();  // a second Finish adds nothing
+    }
+    ASSERT_GE(reports.size(), 2u);
+    EXPECT_LE(reports.size(), 102u);
+    EXPECT_EQ(reports.front().done, 0u);
+    EXPECT_EQ(reports.back().done, c.total);
+    for (std::size_t i = 0; i < reports.size(); ++i) {
+      EXPECT_EQ(reports[i].operation, "Reading");
+      EXPECT_EQ(reports[i].total, c.total);
+      if (i == 0) continue;
+      EXPECT_GT(reports[i].done, reports[i - 1].done) << i;
+      if (reports[i].done != c.total) {
+        EXPECT_GT(reports[i].done * 100 / c.total, reports[i - 1].done * 100 / c.total) << i;
+      }
+    }
+  }
+}
+
+// No host, a host without the member (an older, shorter structure with garbage beyond it), or
+// nothing to count: nothing is reported.
+TEST_F(Hooks, ProgressNeedsAHookAndATotal) {
+  std::vector<Report> reports;
+  struct {
+    VellumHostHooks hooks;
+    char beyond[16];
+  } old_host{};
+  std::memset(&old_host, 0x5A, sizeof old_host);  // garbage where progress would be
+  old_host.hooks.struct_size = offsetof(VellumHostHooks, progress);
+  old_host.hooks.context = &reports;
+  old_host.hooks.message_box = nullptr;
+  old_host.hooks.choose_certificate = nullptr;
+  old_host.hooks.ask_pin = nullptr;
+  VellumHostHooks current{};
+  current.struct_size = sizeof current;
+  current.context = &reports;
+  current.progress = &Record;
+  struct Case {
+    const char* why;
+    const VellumHostHooks* hooks;
+    std::uint64_t total;
+  } cases[] = {
+      {"no host", nullptr, 1000},
+      {"a host built before the progress hook", &old_host.hooks, 1000},
+      {"an empty file", &current, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    ASSERT_EQ(SetHostHooks(c.hooks), 0);
+    ProgressReport progress(kProgressCompressing, c.total);
+    EXPECT_FALSE(progress.wanted());
+    progress.Advance(c.total);
+    progress.Finish();
+    EXPECT_TRUE(reports.empty());
+  }
 }
 
 }  // namespace

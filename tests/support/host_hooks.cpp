@@ -8,7 +8,7 @@
 namespace vellum::testing {
 
 ScopedHostHooks::ScopedHostHooks(int chooser_answer) : answer_(chooser_answer) {
-  VellumHostHooks hooks{sizeof(VellumHostHooks), this, &OnMessage, &OnChoose, &OnPin};
+  VellumHostHooks hooks{sizeof(VellumHostHooks), this, &OnMessage, &OnChoose, &OnPin, nullptr};
   if (platform::SetHostHooks(&hooks) != 0) throw std::runtime_error("host hooks refused");
 }
 

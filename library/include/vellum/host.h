@@ -1,11 +1,12 @@
 /* Host hooks of the Vellum library.
  *
- * The library shows three kinds of user interface: a message box (the Zip class reports its
- * failures that way), a certificate chooser (signing with more than one usable certificate)
- * and a PIN entry (signing with a key on a smart card or token). A host program installs its
+ * The library shows four kinds of user interface: a message box (the Zip class reports its
+ * failures that way), a certificate chooser (signing with more than one usable certificate),
+ * a PIN entry (signing with a key on a smart card or token) and the progress of long
+ * operations (reading, compressing or extracting a large file). A host program installs its
  * own implementations through the one C entry point below; without hooks, messages go to
- * standard error, every selection is cancelled and no PIN is given. The library copies the
- * structure; `context` is handed back unchanged.
+ * standard error, every selection is cancelled, no PIN is given and no progress reported. The
+ * library copies the structure; `context` is handed back unchanged.
  *
  * The structure only grows at its end. A host built against an older, shorter version passes
  * its own struct_size and keeps working: the members it does not know are taken as NULL.
@@ -37,6 +38,14 @@ typedef struct VellumHostHooks {
    * costs the token one try only; an empty PIN counts as cancelled. The library wipes `pin`
    * after use; a host that kept a copy wipes its own. */
   int (*ask_pin)(void* context, const char* token, char* pin, unsigned capacity);
+  /* Reports how far a long operation has come: `done` of `total` bytes of `operation` (UTF-8,
+   * a short word a host can show: "Reading", "Compressing", "Extracting"). Called on the
+   * caller's thread from inside a library call, at most once for every whole per cent of
+   * `total` and once with done == total when the operation is over; an operation may run more
+   * than once in one call (a file read twice). The host redraws a progress bar or keeps its
+   * window alive; it must not call the library from here. */
+  void (*progress)(void* context, const char* operation, unsigned long long done,
+                   unsigned long long total);
 } VellumHostHooks;
 
 /* Installs (or with NULL, removes) the host hooks. Returns 0, or -1 when struct_size is
