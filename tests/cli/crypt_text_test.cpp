@@ -15,6 +15,7 @@
 #include "library/platform/error.h"
 #include "library/platform/files.h"
 #include "library/platform/text.h"
+#include "tests/support/peak_memory.h"
 
 namespace vellum::cli {
 namespace {
@@ -124,33 +125,18 @@ TEST_F(CryptText, DamageFarIntoTheMessageIsRefusedWithNothingPrinted) {
   EXPECT_NE(errors.find("Encrypted File might have changed"), std::string::npos) << errors;
 }
 
-std::size_t PeakResident() {
-  std::ifstream status("/proc/self/status");
-  for (std::string line; std::getline(status, line);)
-    if (line.rfind("VmHWM:", 0) == 0) return std::stoul(line.substr(6)) * 1024;
-  return 0;
-}
-
 // The peak of a command run in this (child) process from file to file, less the peak before;
 // exits 0 when under `limit`, 1 (saying how much) when not, 2 when the command failed.
 [[noreturn]] void RunUnder(std::size_t limit, const std::string& command, const std::string& dir,
                            const std::string& from, const std::string& to) {
-  const std::size_t before = PeakResident();
-  int code;
-  {
+  vellum::testing::ExitWithPeakGrowth(limit, [&] {
     std::ifstream in(from, std::ios::binary);
     std::ofstream out(to, std::ios::binary | std::ios::trunc);
     std::ostringstream err;
-    code = Run({command, "--password-file", dir + "/pw"}, in, out, err);
-  }
-  const std::size_t growth = PeakResident() - before;
-  if (code != kOk) std::_Exit(2);
-  if (growth >= limit) {
-    std::fprintf(stderr, "%s: peak grew by %zu MiB, limit %zu MiB\n", command.c_str(),
-                 growth / kMiB, limit / kMiB);
-    std::_Exit(1);
-  }
-  std::_Exit(0);
+    return Run({command, "--password-file", dir + "/pw"}, in, out, err) == kOk
+               ? std::string()
+               : command + ": " + err.str();
+  });
 }
 
 // Each command holds at most four times the text its method takes, in UTF-16: encrypting, the

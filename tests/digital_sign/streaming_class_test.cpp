@@ -11,6 +11,7 @@
 #include "library/com/variant.h"
 #include "library/digital_sign/digital_sign.h"
 #include "library/platform/files.h"
+#include "tests/support/peak_memory.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_pki.h"
 
@@ -31,14 +32,6 @@ void MakeFile(const std::string& path, std::size_t size, bool text) {
   for (std::size_t done = 0; done < size; done += piece.size())
     out.write(piece.data(), static_cast<std::streamsize>(std::min(piece.size(), size - done)));
   ASSERT_TRUE(out.good());
-}
-
-// Peak resident size of this process so far, in bytes.
-std::size_t PeakResident() {
-  std::ifstream status("/proc/self/status");
-  for (std::string line; std::getline(status, line);)
-    if (line.rfind("VmHWM:", 0) == 0) return std::stoul(line.substr(6)) * 1024;
-  return 0;
 }
 
 class LargeFiles : public ::testing::Test {
@@ -136,24 +129,6 @@ TEST_F(LargeFiles, AttachedSignaturesAroundALengthBoundary) {
     }
 }
 
-// Peak memory of one operation in a child process, less the peak before it. The child exits
-// with 0 when the growth stays under `limit` and says how much it was otherwise.
-template <class F>
-void ExpectGrowthUnder(std::size_t limit, F operation) {
-  const std::size_t before = PeakResident();
-  const std::string failure = operation();
-  const std::size_t growth = PeakResident() - before;
-  if (!failure.empty()) {
-    std::fprintf(stderr, "operation failed: %s\n", failure.c_str());
-    std::exit(2);
-  }
-  if (growth >= limit) {
-    std::fprintf(stderr, "peak grew by %zu MiB, limit %zu MiB\n", growth / kMiB, limit / kMiB);
-    std::exit(1);
-  }
-  std::exit(0);
-}
-
 // An operation's memory does not follow the file: 64 MiB (128 MiB of text content) pass with
 // growth far below the file's size. An attached signature is written as it is made, and read
 // back through its framing without being held.
@@ -169,21 +144,22 @@ TEST_F(LargeFiles, MemoryDoesNotFollowTheFile) {
   const std::string input = tmp_.File("big.dat");
   for (bool binary : {true, false}) {
     MakeFile(input, size, !binary);
-    EXPECT_EXIT(ExpectGrowthUnder(bound, [&] { return Sign(input, true, binary); }),
+    EXPECT_EXIT(testing::ExitWithPeakGrowth(bound, [&] { return Sign(input, true, binary); }),
                 ::testing::ExitedWithCode(0), "")
         << "detached signing, binary " << binary;
     ASSERT_EQ(Sign(input, true, binary), "");
-    EXPECT_EXIT(
-        ExpectGrowthUnder(bound, [&] { return Verify(Signature(true), input, true, binary); }),
-        ::testing::ExitedWithCode(0), "")
+    EXPECT_EXIT(testing::ExitWithPeakGrowth(
+                    bound, [&] { return Verify(Signature(true), input, true, binary); }),
+                ::testing::ExitedWithCode(0), "")
         << "detached verifying, binary " << binary;
   }
   MakeFile(input, size, false);
-  EXPECT_EXIT(ExpectGrowthUnder(bound, [&] { return Sign(input, false, true); }),
+  EXPECT_EXIT(testing::ExitWithPeakGrowth(bound, [&] { return Sign(input, false, true); }),
               ::testing::ExitedWithCode(0), "")
       << "attached signing";
   ASSERT_EQ(Sign(input, false, true), "");
-  EXPECT_EXIT(ExpectGrowthUnder(bound, [&] { return Verify(Signature(false), "x", false, true); }),
+  EXPECT_EXIT(testing::ExitWithPeakGrowth(
+                  bound, [&] { return Verify(Signature(false), "x", false, true); }),
               ::testing::ExitedWithCode(0), "")
       << "attached verifying";
 }
@@ -202,7 +178,7 @@ TEST_F(LargeFiles, EncryptedAttachedSigningStaysUnderTheBound) {
     std::ofstream out(input, std::ios::binary | std::ios::trunc);
   }
   std::filesystem::resize_file(input, 3 * bound + 5);
-  EXPECT_EXIT(ExpectGrowthUnder(bound, [&] { return Sign(input, false, true, true); }),
+  EXPECT_EXIT(testing::ExitWithPeakGrowth(bound, [&] { return Sign(input, false, true, true); }),
               ::testing::ExitedWithCode(0), "")
       << "attached encrypted signing";
   std::filesystem::remove(input);
@@ -229,7 +205,7 @@ TEST_F(LargeFiles, AttachedVerifyingStaysUnderTheBound) {
     ASSERT_EQ(Sign(input, false, c.binary, c.encrypted), "");
     std::filesystem::remove(input);
     EXPECT_EXIT(
-        ExpectGrowthUnder(
+        testing::ExitWithPeakGrowth(
             bound, [&] { return Verify(Signature(false), "x", false, c.binary, c.encrypted); }),
         ::testing::ExitedWithCode(0), "")
         << "attached verifying, binary " << c.binary << " encrypted " << c.encrypted;

@@ -11,6 +11,7 @@
 #include "library/zip/zip_logic.h"
 #include "tests/archive/archive_test_util.h"
 #include "tests/archive/message_recorder.h"
+#include "tests/support/peak_memory.h"
 
 namespace vellum {
 namespace {
@@ -34,31 +35,6 @@ void MakeIncompressibleFile(const std::string& path, std::size_t size) {
   ASSERT_TRUE(out.good());
 }
 
-std::size_t PeakResident() {
-  std::ifstream status("/proc/self/status");
-  for (std::string line; std::getline(status, line);)
-    if (line.rfind("VmHWM:", 0) == 0) return std::stoul(line.substr(6)) * 1024;
-  return 0;
-}
-
-// Runs `operation` (true on success) in the child and exits 0 when the peak grew by less than
-// the bound, 1 with the growth when it did not, 2 when the operation failed.
-template <class F>
-void ExpectGrowthUnder(std::size_t limit, F operation) {
-  const std::size_t before = PeakResident();
-  const bool ok = operation();
-  const std::size_t growth = PeakResident() - before;
-  if (!ok) {
-    std::fprintf(stderr, "the operation failed\n");
-    std::exit(2);
-  }
-  if (growth >= limit) {
-    std::fprintf(stderr, "peak grew by %zu MiB, limit %zu MiB\n", growth / kMiB, limit / kMiB);
-    std::exit(1);
-  }
-  std::exit(0);
-}
-
 TEST(ZipMemory, ZipFileAndUnZipFileStayFlat) {
 #ifdef __SANITIZE_ADDRESS__
   GTEST_SKIP() << "the address sanitizer's shadow and quarantine make resident sizes meaningless";
@@ -71,21 +47,25 @@ TEST(ZipMemory, ZipFileAndUnZipFileStayFlat) {
   MakeIncompressibleFile(input, kFileSize);
   std::string password = "pw";
 
-  EXPECT_EXIT(ExpectGrowthUnder(kBound,
-                                [&] {
-                                  std::string in = input, out = archive;
-                                  return ZipLogic().ZipFile(in, out, password);
-                                }),
+  EXPECT_EXIT(vellum::testing::ExitWithPeakGrowth(kBound,
+                                                  [&] {
+                                                    std::string in = input, out = archive;
+                                                    return ZipLogic().ZipFile(in, out, password)
+                                                               ? std::string()
+                                                               : "ZipFile";
+                                                  }),
               ::testing::ExitedWithCode(0), "")
       << "ZipFile";
   // The child's archive, checked here: as large as the file, so holding it would have shown.
   ASSERT_GT(fs::file_size(archive), kFileSize);
 
-  EXPECT_EXIT(ExpectGrowthUnder(kBound,
-                                [&] {
-                                  std::string name = archive, out = archive;
-                                  return ZipLogic().UnZipFile(name, out, password);
-                                }),
+  EXPECT_EXIT(vellum::testing::ExitWithPeakGrowth(kBound,
+                                                  [&] {
+                                                    std::string name = archive, out = archive;
+                                                    return ZipLogic().UnZipFile(name, out, password)
+                                                               ? std::string()
+                                                               : "UnZipFile";
+                                                  }),
               ::testing::ExitedWithCode(0), "")
       << "UnZipFile";
   EXPECT_EQ(fs::file_size(dir / "UnZip/big.bin"), kFileSize);
