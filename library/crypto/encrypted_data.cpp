@@ -45,6 +45,20 @@ void RefuseCostlyKeyDerivation(std::string_view der) {
   }
 }
 
+void UnwrapPasswordKey(CMS_ContentInfo* cms, const Bytes& password) {
+  // CMS_decrypt_set1_password lends the buffer to the recipient and takes it back, so a
+  // plain copy that we wipe ourselves is enough.
+  platform::SecretText pass(password);
+  if (CMS_decrypt_set1_password(cms, reinterpret_cast<unsigned char*>(pass.get().data()),
+                                static_cast<ossl_ssize_t>(pass.get().size())) != 1) {
+    ossl::ErrorQueue errors = ossl::TakeErrors();
+    // The key unwrap's check bytes fail under a wrong password (RFC 3211 section 2.3.2).
+    if (errors.Has(ERR_LIB_CMS, CMS_R_UNWRAP_FAILURE))
+      ossl::Fail(hr::kBadData, "The password is not correct.", errors);
+    ossl::Fail(hr::kFail, "The encrypted message cannot be opened.", errors);
+  }
+}
+
 EncryptedData::~EncryptedData() {
   platform::Wipe(secret_);
   platform::Wipe(content_);
@@ -100,18 +114,7 @@ void EncryptedData::Decrypt(const Bytes& message) {
   if (OBJ_obj2nid(CMS_get0_type(cms.get())) != NID_pkcs7_enveloped)
     throw Error::Component(hr::kBadMessageType, "The message is not an encrypted message.");
   RefuseCostlyKeyDerivation(der);
-  // CMS_decrypt_set1_password lends the buffer to the recipient and takes it back, so a
-  // plain copy that we wipe ourselves is enough.
-  platform::SecretText pass(secret_);
-  int ok = CMS_decrypt_set1_password(cms.get(), reinterpret_cast<unsigned char*>(pass.get().data()),
-                                     static_cast<ossl_ssize_t>(pass.get().size()));
-  if (ok != 1) {
-    ossl::ErrorQueue errors = ossl::TakeErrors();
-    // The key unwrap's check bytes fail under a wrong password (RFC 3211 section 2.3.2).
-    if (errors.Has(ERR_LIB_CMS, CMS_R_UNWRAP_FAILURE))
-      ossl::Fail(hr::kBadData, "The password is not correct.", errors);
-    ossl::Fail(hr::kFail, "The encrypted message cannot be opened.", errors);
-  }
+  UnwrapPasswordKey(cms.get(), secret_);
   ossl::BioPtr out(BIO_new(BIO_s_mem()));
   if (!out) ossl::Fail(hr::kOutOfMemory, "Out of memory.");
   if (CMS_decrypt(cms.get(), nullptr, nullptr, nullptr, out.get(), CMS_BINARY) != 1)

@@ -20,6 +20,10 @@ inline constexpr std::int32_t kSecretPassword = 0;
 // than a reader should spend (the count is the message's to choose).
 void RefuseCostlyKeyDerivation(std::string_view der);
 
+// Unwraps the content key of a parsed encrypted message under `password` (the key material,
+// as SetSecret takes it). A wrong password raises hr::kBadData, any other failure hr::kFail.
+void UnwrapPasswordKey(CMS_ContentInfo* cms, const Bytes& password);
+
 class EncryptedData {
  public:
   EncryptedData() = default;

@@ -47,16 +47,7 @@ void PasswordDecryptor::Begin() {
   const Bytes detached = framing_.DetachedMessage();
   cms_ = ParseEnvelope(detached);
   RefuseCostlyKeyDerivation(detached);
-  // CMS_decrypt_set1_password lends the buffer to the recipient and takes it back.
-  platform::SecretText pass(password_);
-  if (CMS_decrypt_set1_password(cms_.get(), reinterpret_cast<unsigned char*>(pass.get().data()),
-                                static_cast<ossl_ssize_t>(pass.get().size())) != 1) {
-    ossl::ErrorQueue errors = ossl::TakeErrors();
-    // The key unwrap's check bytes fail under a wrong password (RFC 3211 section 2.3.2).
-    if (errors.Has(ERR_LIB_CMS, CMS_R_UNWRAP_FAILURE))
-      ossl::Fail(hr::kBadData, "The password is not correct.", errors);
-    ossl::Fail(hr::kFail, "The encrypted message cannot be opened.", errors);
-  }
+  UnwrapPasswordKey(cms_.get(), password_);
   ossl::BioPtr nothing(BIO_new(BIO_s_null()));
   if (!nothing) ossl::Fail(hr::kOutOfMemory, "Out of memory.");
   chain_.reset(CMS_dataInit(cms_.get(), nothing.get()));
