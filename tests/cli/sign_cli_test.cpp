@@ -17,6 +17,7 @@
 #include "cli/sign_support.h"
 #include "cli/verify_files.h"
 #include "library/com/json.h"
+#include "tests/cli/run_in_process.h"
 #include "tests/support/temp_folder.h"
 
 namespace vellum::cli {
@@ -27,27 +28,15 @@ using testing::ScopedEnv;
 using testing::TempFolder;
 using testing::WriteFile;
 
-struct Result {
-  int code;
-  std::string out;
-  std::string err;
-};
-
 // Each run stands for a process of its own: the command takes VELLUM_PASSWORD out of its
 // environment once read, and the next command starts with the environment the test set.
-Result RunCli(const std::vector<std::string>& args, const std::string& input = "") {
+Result RunSeparately(const std::vector<std::string>& args, const std::string& input = "") {
   const char* password = std::getenv("VELLUM_PASSWORD");
   const std::optional<std::string> saved =
       password != nullptr ? std::optional<std::string>(password) : std::nullopt;
-  std::istringstream in(input);
-  std::ostringstream out, err;
-  int code = Run(args, in, out, err);
+  Result result = RunCli(args, input);
   if (saved) ::setenv("VELLUM_PASSWORD", saved->c_str(), 1);
-  return {code, out.str(), err.str()};
-}
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
+  return result;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -141,8 +130,8 @@ class SignCliTest : public ::testing::Test {
   void SetUp() override {
     std::filesystem::create_directory(tmp_.File("tmp"));
     std::filesystem::create_directory(tmp_.File("in"));
-    ASSERT_EQ(RunCli({"register", VELLUM_TEST_LIBRARY}).code, kOk);
-    Result made = RunCli({"store", "new-certificate", "--subject", kAnn});
+    ASSERT_EQ(RunSeparately({"register", VELLUM_TEST_LIBRARY}).code, kOk);
+    Result made = RunSeparately({"store", "new-certificate", "--subject", kAnn});
     ASSERT_EQ(made.code, kOk) << made.err;
     WriteFile(In("a.txt"),
               "  Pay \xA3"
@@ -221,7 +210,7 @@ TEST_F(SignCliTest, UsageErrorsExitWithTwoAndTouchNothing) {
       UsePassword(*c.password);
     else
       ::unsetenv("VELLUM_PASSWORD");
-    Result r = RunCli(c.args);
+    Result r = RunSeparately(c.args);
     EXPECT_EQ(r.code, kUsage) << c.why;
     EXPECT_TRUE(r.out.empty()) << c.why;
     EXPECT_FALSE(r.err.empty()) << c.why;
@@ -232,11 +221,11 @@ TEST_F(SignCliTest, UsageErrorsExitWithTwoAndTouchNothing) {
 
 TEST_F(SignCliTest, PaddingRefusesBlankCredentialsInTheDesksWords) {
   UsePassword(kPassword);
-  Result blank_user = RunCli({"sign", In("a.txt"), "--user", "   ", "--pad", "10"});
+  Result blank_user = RunSeparately({"sign", In("a.txt"), "--user", "   ", "--pad", "10"});
   EXPECT_EQ(blank_user.code, kUsage);
   EXPECT_TRUE(Contains(blank_user.err, "Please enter valid UserID. \n")) << blank_user.err;
   UsePassword("  ");
-  Result blank_password = RunCli({"verify", In("a.txt"), "--user", "ann", "--pad", "10"});
+  Result blank_password = RunSeparately({"verify", In("a.txt"), "--user", "ann", "--pad", "10"});
   EXPECT_EQ(blank_password.code, kUsage);
   EXPECT_TRUE(Contains(blank_password.err, "Please enter valid Password. \n"))
       << blank_password.err;
@@ -306,7 +295,7 @@ TEST_F(SignCliTest, EachLayoutSignsAndVerifies) {
     const std::string original = ReadFile(input);
     std::vector<std::string> sign = {"sign", input};
     sign.insert(sign.end(), l.sign.begin(), l.sign.end());
-    Result s = RunCli(sign);
+    Result s = RunSeparately(sign);
     ASSERT_EQ(s.code, kOk) << s.out << s.err;
     EXPECT_EQ(s.out, Signed(kAnn, In(l.signature)));
     ASSERT_TRUE(std::filesystem::exists(In(l.verified)));
@@ -315,7 +304,7 @@ TEST_F(SignCliTest, EachLayoutSignsAndVerifies) {
     if (*l.restored != '\0') std::filesystem::remove(input);
     std::vector<std::string> verify = {"verify", In(l.verified)};
     verify.insert(verify.end(), l.verify.begin(), l.verify.end());
-    Result v = RunCli(verify);
+    Result v = RunSeparately(verify);
     ASSERT_EQ(v.code, kOk) << v.out << v.err;
     // The verdict names the original for a detached check, else the file verified.
     const std::string named = *l.restored == '\0' ? input : In(l.verified);
@@ -339,14 +328,15 @@ TEST_F(SignCliTest, EachLayoutSignsAndVerifies) {
 }
 
 TEST_F(SignCliTest, VerifyNseChecksAFingerprintAgainstItsFile) {
-  ASSERT_EQ(RunCli({"sign", In("a.bin"), "--binary"}).code, kOk);
-  Result ok = RunCli({"verify-nse", In("a_DSignature.txt"), "--original", In("a.bin"), "--binary"});
+  ASSERT_EQ(RunSeparately({"sign", In("a.bin"), "--binary"}).code, kOk);
+  Result ok =
+      RunSeparately({"verify-nse", In("a_DSignature.txt"), "--original", In("a.bin"), "--binary"});
   EXPECT_EQ(ok.code, kOk) << ok.out << ok.err;
   EXPECT_EQ(ok.out.rfind("File: " + In("a.bin") + "\nis Verified. \nSigner 1: ", 0), 0U) << ok.out;
 
   WriteFile(In("a.bin"), ReadFile(In("a.bin")) + "y");
   Result changed =
-      RunCli({"verify-nse", In("a_DSignature.txt"), "--original", In("a.bin"), "--binary"});
+      RunSeparately({"verify-nse", In("a_DSignature.txt"), "--original", In("a.bin"), "--binary"});
   EXPECT_EQ(changed.code, kFailed);
   EXPECT_EQ(changed.out, "Signature or Certificate is not valid. \n");
 }
@@ -393,7 +383,7 @@ TEST_F(SignCliTest, WrongCredentialsFailAndRestoreNothing) {
     UsePassword(kPassword);
     std::vector<std::string> sign = {"sign", In("a.txt")};
     sign.insert(sign.end(), c.sign.begin(), c.sign.end());
-    ASSERT_EQ(RunCli(sign).code, kOk);
+    ASSERT_EQ(RunSeparately(sign).code, kOk);
     // An attached check must not restore anything, so the original is moved out of its way.
     const bool attached =
         std::find(c.verify.begin(), c.verify.end(), "--attached") != c.verify.end();
@@ -403,7 +393,7 @@ TEST_F(SignCliTest, WrongCredentialsFailAndRestoreNothing) {
     UsePassword(kWrongPassword);
     std::vector<std::string> verify = {"verify", In(c.verified)};
     verify.insert(verify.end(), c.verify.begin(), c.verify.end());
-    Result v = RunCli(verify);
+    Result v = RunSeparately(verify);
     EXPECT_EQ(v.code, kFailed);
     EXPECT_EQ(v.out, c.out);
     EXPECT_TRUE(Contains(v.err, c.err_part)) << v.err;
@@ -422,39 +412,42 @@ TEST_F(SignCliTest, WrongCredentialsFailAndRestoreNothing) {
 // padding and with the padded texts typed out in full, and not without the padding.
 TEST_F(SignCliTest, PaddedCredentialsMatchTheDesksPadding) {
   UsePassword("  pw ");  // blanks are trimmed before padding, as the desk trims its box
-  Result s = RunCli({"sign", In("a.txt"), "--attached", "--user", " ann", "--pad", "10"});
+  Result s = RunSeparately({"sign", In("a.txt"), "--attached", "--user", " ann", "--pad", "10"});
   ASSERT_EQ(s.code, kOk) << s.out << s.err;
   const std::string sig = In("a_ContentSignature.txt");
 
-  Result desk = RunCli({"verify", sig, "--attached", "--user", "ann", "--pad", "10", "--to-temp"});
+  Result desk =
+      RunSeparately({"verify", sig, "--attached", "--user", "ann", "--pad", "10", "--to-temp"});
   EXPECT_EQ(desk.code, kOk) << desk.out;
 
   WriteFile(tmp_.File("pw"), "pw********\n");
   ::unsetenv("VELLUM_PASSWORD");
-  Result spelled = RunCli({"verify", sig, "--attached", "--user", "ann*******", "--password-file",
-                           tmp_.File("pw"), "--to-temp"});
+  Result spelled = RunSeparately({"verify", sig, "--attached", "--user", "ann*******",
+                                  "--password-file", tmp_.File("pw"), "--to-temp"});
   EXPECT_EQ(spelled.code, kOk) << spelled.out;
 
   UsePassword("pw");
   for (const auto& args : std::vector<std::vector<std::string>>{
            {"verify", sig, "--attached", "--user", "ann", "--to-temp"},
            {"verify", sig, "--attached", "--user", "ann", "--pad", "20", "--to-temp"}}) {
-    Result wrong = RunCli(args);
+    Result wrong = RunSeparately(args);
     EXPECT_EQ(wrong.code, kFailed) << args.back();
     EXPECT_EQ(wrong.out, "Verification fails.\nReason: UserID or Password is incorrect.\n");
   }
 }
 
 TEST_F(SignCliTest, SeveralCertificatesWithoutATerminalCancelTheChoice) {
-  ASSERT_EQ(RunCli({"store", "new-certificate", "--subject", "CN=Bob Ray, O=Other Ltd"}).code, kOk);
-  Result cancelled = RunCli({"sign", In("a.txt")});
+  ASSERT_EQ(
+      RunSeparately({"store", "new-certificate", "--subject", "CN=Bob Ray, O=Other Ltd"}).code,
+      kOk);
+  Result cancelled = RunSeparately({"sign", In("a.txt")});
   EXPECT_EQ(cancelled.code, kFailed);
   EXPECT_EQ(cancelled.out,
             " Signing process cancelled because, Certificate selection dialog was canceled. \n");
   EXPECT_TRUE(Contains(cancelled.err, "no terminal")) << cancelled.err;
   EXPECT_EQ(InNames(), (std::vector<std::string>{"a.bin", "a.txt"}));
 
-  Result narrowed = RunCli({"sign", In("a.txt"), "--person", "Bob"});
+  Result narrowed = RunSeparately({"sign", In("a.txt"), "--person", "Bob"});
   EXPECT_EQ(narrowed.code, kOk) << narrowed.out;
   EXPECT_EQ(narrowed.out, Signed("CN=Bob Ray, O=Other Ltd", In("a_DSignature.txt")));
 }
@@ -505,7 +498,9 @@ TerminalRun RunOnTerminal(const std::vector<std::string>& args, const std::strin
 }
 
 TEST_F(SignCliTest, SeveralCertificatesOnATerminalAreOfferedForChoice) {
-  ASSERT_EQ(RunCli({"store", "new-certificate", "--subject", "CN=Bob Ray, O=Other Ltd"}).code, kOk);
+  ASSERT_EQ(
+      RunSeparately({"store", "new-certificate", "--subject", "CN=Bob Ray, O=Other Ltd"}).code,
+      kOk);
   struct Case {
     const char* typed;
     const char* chosen;  // the number that decides; "" when cancelled
@@ -543,18 +538,18 @@ TEST_F(SignCliTest, SeveralCertificatesOnATerminalAreOfferedForChoice) {
 }
 
 TEST_F(SignCliTest, SigningFailuresExitWithOneAndWriteNothing) {
-  Result missing = RunCli({"sign", In("gone.txt")});
+  Result missing = RunSeparately({"sign", In("gone.txt")});
   EXPECT_EQ(missing.code, kFailed);
   EXPECT_EQ(missing.out,
             "File specified to sign can't accessed or any other file access problem occured\n"
             "Desc.File: " +
                 In("gone.txt") + " does not Exist.\n");
 
-  Result empty_store = RunCli({"sign", In("a.txt"), "--store", "Nobody"});
+  Result empty_store = RunSeparately({"sign", In("a.txt"), "--store", "Nobody"});
   EXPECT_EQ(empty_store.code, kFailed);
   EXPECT_EQ(empty_store.out, " No signing certificate / store can be found. \n");
 
-  Result unwritable = RunCli({"sign", In("a.txt"), "--suffix", "/no/such/folder/x.sig"});
+  Result unwritable = RunSeparately({"sign", In("a.txt"), "--suffix", "/no/such/folder/x.sig"});
   EXPECT_EQ(unwritable.code, kFailed);
   EXPECT_TRUE(Contains(unwritable.out, "Digital Signature created can't be put into file : "))
       << unwritable.out;
@@ -565,10 +560,10 @@ TEST_F(SignCliTest, SigningFailuresExitWithOneAndWriteNothing) {
 TEST_F(SignCliTest, NamesRelativeToTheWorkingFolderWork) {
   const auto before = std::filesystem::current_path();
   std::filesystem::current_path(tmp_.File("in"));
-  Result s = RunCli({"sign", "a.txt", "--attached"});
+  Result s = RunSeparately({"sign", "a.txt", "--attached"});
   UsePassword(kPassword);
-  Result z = RunCli({"zip", "a.bin", "a.zip"});
-  Result u = RunCli({"unzip", "a.zip"});
+  Result z = RunSeparately({"zip", "a.bin", "a.zip"});
+  Result u = RunSeparately({"unzip", "a.zip"});
   std::filesystem::current_path(before);
   EXPECT_EQ(s.code, kOk) << s.out;
   EXPECT_EQ(s.out, Signed(kAnn, In("a_ContentSignature.txt")));
@@ -579,33 +574,34 @@ TEST_F(SignCliTest, NamesRelativeToTheWorkingFolderWork) {
 
 TEST_F(SignCliTest, ZipAndUnzipUnderAPassword) {
   WriteFile(tmp_.File("pw"), std::string(kPassword) + "\n");
-  Result z = RunCli({"zip", In("a.bin"), In("a.zip"), "--password-file", tmp_.File("pw")});
+  Result z = RunSeparately({"zip", In("a.bin"), In("a.zip"), "--password-file", tmp_.File("pw")});
   ASSERT_EQ(z.code, kOk) << z.err;
   EXPECT_TRUE(z.out.empty());
 
   UsePassword(kWrongPassword);
-  Result wrong = RunCli({"unzip", In("a.zip")});
+  Result wrong = RunSeparately({"unzip", In("a.zip")});
   EXPECT_EQ(wrong.code, kFailed);
   EXPECT_TRUE(wrong.out.empty());
   EXPECT_EQ(wrong.err, "The password does not match with the original password.\n");
   EXPECT_FALSE(std::filesystem::exists(In("UnZip/a.bin")));
 
-  Result u = RunCli({"unzip", In("a.zip"), "--password-file", tmp_.File("pw")});
+  Result u = RunSeparately({"unzip", In("a.zip"), "--password-file", tmp_.File("pw")});
   ASSERT_EQ(u.code, kOk) << u.err;
   EXPECT_EQ(u.out, In("UnZip/a.bin") + "\n");
   EXPECT_EQ(ReadFile(In("UnZip/a.bin")), ReadFile(In("a.bin")));
 
-  Result no_input = RunCli({"zip", In("gone"), In("b.zip"), "--password-file", tmp_.File("pw")});
+  Result no_input =
+      RunSeparately({"zip", In("gone"), In("b.zip"), "--password-file", tmp_.File("pw")});
   EXPECT_EQ(no_input.code, kFailed);
   EXPECT_FALSE(no_input.err.empty()) << "the Zip message box reaches standard error";
   EXPECT_FALSE(std::filesystem::exists(In("b.zip")));
 }
 
 TEST_F(SignCliTest, AnUnregisteredLibraryIsReported) {
-  ASSERT_EQ(RunCli({"unregister"}).code, kOk);
+  ASSERT_EQ(RunSeparately({"unregister"}).code, kOk);
   for (const auto& command : {"sign", "verify", "unzip"}) {
     UsePassword(kPassword);
-    Result r = RunCli({command, In("a.txt")});
+    Result r = RunSeparately({command, In("a.txt")});
     EXPECT_EQ(r.code, kFailed) << command;
     EXPECT_TRUE(Contains(r.err, "vellum register")) << r.err;
   }
@@ -624,11 +620,12 @@ TEST_F(SignCliTest, VerifyOfSeveralFilesGivesOneLineEachAndTheWorstStatus) {
   WriteFile(In("b.pdf"), "%PDF-1.4 payslip\n");
   WriteFile(In("c.csv"), "a,b\r\n1,2\r\n");
   WriteFile(In("d.txt"), "unsigned\n");
-  ASSERT_EQ(RunCli({"sign", In("a.txt")}).code, kOk);  // a_DSignature.txt
-  ASSERT_EQ(RunCli({"sign", In("b.pdf"), "--suffix", "_Signature.pdf"}).code, kOk);  // desk's
-  ASSERT_EQ(RunCli({"sign", In("c.csv"), "--binary"}).code, kOk);  // DER, found by its bytes
+  ASSERT_EQ(RunSeparately({"sign", In("a.txt")}).code, kOk);  // a_DSignature.txt
+  ASSERT_EQ(RunSeparately({"sign", In("b.pdf"), "--suffix", "_Signature.pdf"}).code,
+            kOk);                                                         // desk's
+  ASSERT_EQ(RunSeparately({"sign", In("c.csv"), "--binary"}).code, kOk);  // DER, found by its bytes
 
-  Result good = RunCli({"verify", In("a.txt"), In("b.pdf"), In("c_DSignature.txt")});
+  Result good = RunSeparately({"verify", In("a.txt"), In("b.pdf"), In("c_DSignature.txt")});
   EXPECT_EQ(good.code, kOk) << good.out << good.err;
   EXPECT_EQ(good.out, In("a.txt") + ": verified (a_DSignature.txt)\n" + In("b.pdf") +
                           ": verified (b_Signature.pdf)\n" + In("c_DSignature.txt") +
@@ -660,7 +657,7 @@ TEST_F(SignCliTest, VerifyOfSeveralFilesGivesOneLineEachAndTheWorstStatus) {
         In("a.txt") + ": verified (a_DSignature.txt)"}},
   };
   for (const auto& c : cases) {
-    Result r = RunCli([&] {
+    Result r = RunSeparately([&] {
       std::vector<std::string> args{"verify"};
       args.insert(args.end(), c.files.begin(), c.files.end());
       return args;
@@ -675,12 +672,13 @@ TEST_F(SignCliTest, VerifyOfSeveralFilesGivesOneLineEachAndTheWorstStatus) {
     EXPECT_FALSE(std::getline(lines, line)) << "one line per file: " << r.out;
   }
   // A document named alone gets the single command's full report.
-  Result one = RunCli({"verify", In("a.txt")});
+  Result one = RunSeparately({"verify", In("a.txt")});
   EXPECT_EQ(one.code, kOk) << one.err;
   EXPECT_TRUE(Contains(one.out, "Verified")) << one.out;
   EXPECT_TRUE(Contains(one.out, "Ann Lee")) << one.out;
   // Options that describe one signature do not go with several files.
-  EXPECT_EQ(RunCli({"verify", In("a.txt"), In("c.csv"), "--original", In("a.txt")}).code, kUsage);
+  EXPECT_EQ(RunSeparately({"verify", In("a.txt"), In("c.csv"), "--original", In("a.txt")}).code,
+            kUsage);
 }
 
 TEST(StatusOrderTest, UsageOverFailureOverUntrustedOverSuccess) {
@@ -710,14 +708,14 @@ TEST(DefaultSignatureNamesTest, TheDesksNameThenTheLibrarysThenPacked) {
 TEST_F(SignCliTest, SignatureOutsideTheFilesFolderIsWarnedAbout) {
   std::filesystem::create_directory(In("my.docs"));
   WriteFile(In("my.docs/README"), "read me\n");
-  Result r = RunCli({"sign", In("my.docs/README"), "--quiet"});
+  Result r = RunSeparately({"sign", In("my.docs/README"), "--quiet"});
   ASSERT_EQ(r.code, kOk) << r.err;
   EXPECT_TRUE(r.out.empty()) << r.out;
   EXPECT_TRUE(std::filesystem::exists(In("my_DSignature.txt")));
   EXPECT_TRUE(Contains(r.err, "warning")) << r.err;
   EXPECT_TRUE(Contains(r.err, In("") + ", not beside the file")) << r.err;
 
-  Result beside = RunCli({"sign", In("a.txt")});
+  Result beside = RunSeparately({"sign", In("a.txt")});
   ASSERT_EQ(beside.code, kOk);
   EXPECT_TRUE(beside.err.empty()) << beside.err;
   EXPECT_FALSE(beside.out.empty());
@@ -728,8 +726,8 @@ TEST_F(SignCliTest, SignatureOutsideTheFilesFolderIsWarnedAbout) {
 TEST_F(SignCliTest, UnzipListsTheFilesExtracted) {
   UsePassword(kPassword);
   WriteFile(Temp("text.txt"), "inside\n");
-  ASSERT_EQ(RunCli({"zip", Temp("text.txt"), In("v.zip")}).code, kOk);
-  Result r = RunCli({"unzip", In("v.zip")});
+  ASSERT_EQ(RunSeparately({"zip", Temp("text.txt"), In("v.zip")}).code, kOk);
+  Result r = RunSeparately({"unzip", In("v.zip")});
   ASSERT_EQ(r.code, kOk) << r.err;
   EXPECT_EQ(r.out, In("UnZip/text.txt") + "\n");
   EXPECT_EQ(ReadFile(In("UnZip/text.txt")), "inside\n");
@@ -772,14 +770,15 @@ std::string LowerWithColons(const std::string& hex) {
 // --thumbprint makes it, by SHA-1 or SHA-256, and the signature verifies with that
 // certificate's expiry.
 TEST_F(SignCliTest, ThumbprintChoosesBetweenCertificatesOfOneSubject) {
-  ASSERT_EQ(RunCli({"store", "new-certificate", "--subject", kAnn, "--days", "40"}).code, kOk);
-  const auto listed = Listed(RunCli({"store", "list"}).out);
+  ASSERT_EQ(RunSeparately({"store", "new-certificate", "--subject", kAnn, "--days", "40"}).code,
+            kOk);
+  const auto listed = Listed(RunSeparately({"store", "list"}).out);
   ASSERT_EQ(listed.size(), 2u);
   ASSERT_NE(listed[0].valid_to_date, listed[1].valid_to_date);
   ASSERT_EQ(listed[0].sha1.size(), 40u);
   ASSERT_EQ(listed[0].sha256.size(), 64u);
 
-  Result undecided = RunCli({"sign", In("a.txt")});
+  Result undecided = RunSeparately({"sign", In("a.txt")});
   EXPECT_EQ(undecided.code, kFailed);
   EXPECT_TRUE(Contains(undecided.err, "--thumbprint")) << undecided.err;
 
@@ -793,9 +792,9 @@ TEST_F(SignCliTest, ThumbprintChoosesBetweenCertificatesOfOneSubject) {
       {listed[0].sha1, 0, "the other certificate by SHA-1"},
   };
   for (const auto& c : cases) {
-    Result s = RunCli({"sign", In("a.txt"), "--thumbprint", c.thumbprint});
+    Result s = RunSeparately({"sign", In("a.txt"), "--thumbprint", c.thumbprint});
     ASSERT_EQ(s.code, kOk) << c.why << s.err;
-    Result v = RunCli({"verify", In("a_DSignature.txt"), "--original", In("a.txt")});
+    Result v = RunSeparately({"verify", In("a_DSignature.txt"), "--original", In("a.txt")});
     ASSERT_EQ(v.code, kOk) << c.why << v.out;
     EXPECT_TRUE(Contains(v.out, listed[c.certificate].valid_to_date)) << c.why << v.out;
   }
@@ -815,7 +814,7 @@ TEST_F(SignCliTest, ThumbprintChoosesBetweenCertificatesOfOneSubject) {
   for (const auto& r : refusals) {
     std::vector<std::string> args{"sign", In("a.txt")};
     args.insert(args.end(), r.extra.begin(), r.extra.end());
-    Result s = RunCli(args);
+    Result s = RunSeparately(args);
     EXPECT_EQ(s.code, r.code) << r.why;
     EXPECT_FALSE(s.err.empty()) << r.why;
     EXPECT_EQ(InNames(), (std::vector<std::string>{"a.bin", "a.txt"})) << r.why;
@@ -825,9 +824,9 @@ TEST_F(SignCliTest, ThumbprintChoosesBetweenCertificatesOfOneSubject) {
 // Each --json run prints one object on one line, read back here with the library's reader.
 TEST_F(SignCliTest, JsonForSigningAndTheStoreListing) {
   namespace json = com::json;
-  Result list = RunCli({"store", "list", "--json"});
+  Result list = RunSeparately({"store", "list", "--json"});
   ASSERT_EQ(list.code, kOk);
-  const auto listed = Listed(RunCli({"store", "list"}).out);
+  const auto listed = Listed(RunSeparately({"store", "list"}).out);
   ASSERT_EQ(listed.size(), 1u);
   EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), 1) << "one line";
   const json::Value store = json::Value::Parse(list.out);
@@ -856,7 +855,7 @@ TEST_F(SignCliTest, JsonForSigningAndTheStoreListing) {
       {{"sign", In("nothing.txt"), "--json"}, kFailed, "", "a missing file"},
   };
   for (const auto& k : cases) {
-    Result r = RunCli(k.args);
+    Result r = RunSeparately(k.args);
     ASSERT_EQ(r.code, k.code) << k.why << r.err;
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << k.why << r.out;
     const json::Value v = json::Value::Parse(r.out);

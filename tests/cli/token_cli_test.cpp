@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "cli/run.h"
+#include "tests/cli/run_in_process.h"
 #include "tests/support/soft_token.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_pki.h"
@@ -24,23 +25,6 @@ using testing::ScopedEnv;
 using testing::SoftToken;
 using testing::TempFolder;
 using testing::WriteFile;
-
-struct Result {
-  int code;
-  std::string out;
-  std::string err;
-};
-
-Result RunCli(const std::vector<std::string>& args) {
-  std::istringstream in;
-  std::ostringstream out, err;
-  int code = Run(args, in, out, err);
-  return {code, out.str(), err.str()};
-}
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 const std::string kRsa = "CN=Ann Token, O=Example Ltd, C=GB";
 const std::string kEc = "CN=Eve Token, O=Example Ltd, C=GB";

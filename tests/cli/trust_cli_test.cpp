@@ -11,6 +11,7 @@
 #include "cli/safe_text.h"
 #include "cli/trust_output.h"
 #include "library/com/json.h"
+#include "tests/cli/run_in_process.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_pki.h"
 
@@ -22,23 +23,6 @@ using testing::ReadFile;
 using testing::ScopedEnv;
 using testing::TempFolder;
 using testing::WriteFile;
-
-struct Result {
-  int code;
-  std::string out;
-  std::string err;
-};
-
-Result RunCli(const std::vector<std::string>& args) {
-  std::istringstream in;
-  std::ostringstream out, err;
-  const int code = Run(args, in, out, err);
-  return {code, out.str(), err.str()};
-}
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 constexpr const char* kAnn = "CN=Ann Lee, O=Example Ltd, C=GB";
 const std::string kRoot = "CN=Vellum Test Root, O=Vellum Test, C=GB";

@@ -19,6 +19,7 @@
 #include "library/crypto/encrypted_data.h"
 #include "library/platform/shell_open.h"
 #include "library/platform/text.h"
+#include "tests/cli/run_in_process.h"
 #include "tests/support/temp_folder.h"
 
 namespace vellum::cli {
@@ -29,23 +30,6 @@ using testing::ReadFile;
 using testing::ScopedEnv;
 using testing::TempFolder;
 using testing::WriteFile;
-
-struct Result {
-  int code;
-  std::string out;
-  std::string err;
-};
-
-Result RunCli(const std::vector<std::string>& args, const std::string& input = "") {
-  std::istringstream in(input);
-  std::ostringstream out, err;
-  int code = Run(args, in, out, err);
-  return {code, out.str(), err.str()};
-}
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 class CliBattery : public ::testing::Test {
  protected:
